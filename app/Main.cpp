@@ -1,0 +1,170 @@
+// pelmor: the reader terminal. Builds the platform services the command line asks for,
+// picks the host (Qt widgets or the headless terminal) and runs the application object.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
+#include "app/Options.h"
+#include "app/ReaderApp.h"
+#include "framework/headless/HeadlessHost.h"
+#include "framework/qt/QtHost.h"
+#include "platform/fake/FakeServices.h"
+#include "platform/linux/PosixSerialPorts.h"
+#include "sim/PtyServer.h"
+
+namespace {
+
+constexpr const char* kDefaultPort = "/dev/ttyUSB0";
+constexpr const char* kVersion = "0.1.0";
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  const char c = 'q';
+  // Nothing more can be done in a signal handler if the pipe is full.
+  [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+
+bool InstallSignalPipe() {
+  if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  return true;
+}
+
+void DrainSignalPipe() {
+  char buf[16];
+  while (::read(g_signalPipe[0], buf, sizeof buf) > 0) {
+  }
+}
+
+std::filesystem::path ExecutableFolder() {
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return std::filesystem::current_path();
+  return exe.parent_path();
+}
+
+// A stdin-driven stand-in for the scan keys, for the headless terminal.
+bool PressKey(platform::FakeHotKeys& keys, const std::string& name, bool down, std::string& error) {
+  unsigned vk = 0;
+  if (name == "F22") {
+    vk = platform::VK_F22;
+  } else if (name == "F24") {
+    vk = platform::VK_F24;
+  } else {
+    error = "unknown key '" + name + "', expected F22 or F24";
+    return false;
+  }
+  if (!keys.Press(vk, down)) {
+    error = "key " + name + " is not taken (not connected)";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (auto error = ParseOptions(args, options)) {
+    std::fprintf(stderr, "pelmor: %s\n", error->c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(UsageText().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("pelmor %s\n", kVersion);
+    return 0;
+  }
+
+  const std::filesystem::path exeDir = ExecutableFolder();
+  std::filesystem::path appDir = options.appDir.empty() ? exeDir : std::filesystem::path(options.appDir);
+
+  // The built-in emulator serves on a pseudo-terminal in its own thread.
+  std::unique_ptr<sim::PtyServer> emulator;
+  std::string port = options.port.empty() ? kDefaultPort : options.port;
+  if (options.simulate) {
+    sim::ServerOptions so;
+    emulator = std::make_unique<sim::PtyServer>(so);
+    if (emulator->Start() != 0) {
+      std::fprintf(stderr, "pelmor: the reader emulator cannot start: %s\n",
+                   emulator->ErrorText().c_str());
+      return 1;
+    }
+    (void)emulator->PutTag({"08", "999000012345678"});
+    port = emulator->SlavePath();
+  }
+
+  std::unique_ptr<device::IReaderSupply> supply;
+  const std::string power = options.power.empty() ? (options.simulate ? "sim" : "always-on") : options.power;
+  if (power == "sim") {
+    sim::PtyServer* server = emulator.get();
+    supply = std::make_unique<device::CallbackSupply>([server](bool on) {
+      server->SetPowered(on);
+      return true;
+    });
+  } else if (power == "always-on") {
+    supply = std::make_unique<device::AlwaysOnSupply>();
+  } else {
+    std::fprintf(stderr, "pelmor: --power %s is not available in this build\n", power.c_str());
+    return 2;
+  }
+
+  platform::PosixSerialPorts serial(port);
+  platform::FakeHotKeys hotKeys;
+  platform::RecordingKeyOutput keyOutput;
+  platform::NullSound sound;
+  MainDialogServices services{serial, hotKeys, keyOutput, sound, *supply, appDir};
+
+  if (!InstallSignalPipe()) {
+    std::perror("pelmor: pipe");
+    return 1;
+  }
+
+  if (options.headless) {
+    fw::HeadlessHost host(fw::HeadlessHost::ClockKind::Real);
+    host.SetOutput(&std::cout);
+    host.SetCommandInput(STDIN_FILENO);
+    host.SetKeyHandler([&hotKeys](const std::string& key, bool down, std::string& error) {
+      return PressKey(hotKeys, key, down, error);
+    });
+    host.WatchFd(g_signalPipe[0], [&host] {
+      DrainSignalPipe();
+      host.Quit();
+    });
+    CReaderApp app(host, services);
+    app.InitInstance();
+    return app.ExitCode();
+  }
+
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
+    std::fprintf(stderr, "pelmor: no display; use --headless for the terminal without windows\n");
+    return 2;
+  }
+  QApplication qapp(argc, argv);
+  fw::QtHost host(exeDir / "resources");
+  CMainDialog* mainDialog = nullptr;
+  host.WatchFd(g_signalPipe[0], [&mainDialog] {
+    DrainSignalPipe();
+    if (mainDialog) mainDialog->DispatchClose();
+  });
+  CReaderApp app(host, services);
+  app.onMainDialog = [&mainDialog](CMainDialog& dlg) { mainDialog = &dlg; };
+  app.InitInstance();
+  host.UnwatchFd(g_signalPipe[0]);
+  return app.ExitCode();
+}

@@ -1,0 +1,164 @@
+#pragma once
+// The main window: owns the serial port handle and all reader and option state, hosts
+// every control the user sees, receives the receive loop's timer ticks and the scan keys,
+// and opens the Write Tag and Download Firmware dialogs.
+//
+// The class is defined across several files, one per concern:
+//   MainDialog.cpp          construction, start, the event table, secondary dialogs, closing
+//   MainDialogLink.cpp      connect/disconnect, the command write rules, the receive tick
+//   MainDialogProtocol.cpp  commands, the reader's lines, the log and the tag display
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "device/ReaderPower.h"
+#include "framework/Controls.h"
+#include "framework/Dialog.h"
+#include "link/LineAssembler.h"
+#include "platform/HotKeys.h"
+#include "platform/KeyOutput.h"
+#include "platform/Serial.h"
+#include "platform/Sound.h"
+
+class CWriteTagDialog;
+class CDownloadDialog;
+
+// The platform services the main window works through.
+struct MainDialogServices {
+  platform::ISerialPorts& serial;
+  platform::IHotKeys& hotKeys;
+  platform::IKeyOutput& keys;
+  platform::ISound& sound;
+  device::IReaderSupply& supply;
+  std::filesystem::path appDir;  // the application folder
+};
+
+class CMainDialog : public fw::CDialog {
+ public:
+  CMainDialog(fw::IHost& host, MainDialogServices services);
+  ~CMainDialog() override;
+
+  // Hot key ids of the scan keys.
+  static constexpr int kHotKeyF24 = 0xBFFE;
+  static constexpr int kHotKeyF22 = 0xBFFF;
+  static constexpr unsigned kReceiveTimerId = 1;
+  static constexpr unsigned kReceivePeriodMs = 50;
+  static constexpr unsigned kStartDelayMs = 100;    // before the first connect
+  static constexpr unsigned kVersionDelayMs = 200;  // between connect and 'V'
+  static constexpr unsigned kConfigDelayMs = 300;   // between a version report and 'C'
+  static constexpr unsigned kTagShowDelayMs = 10;   // before a tag is shown
+  static constexpr unsigned kTagTypeRequestDelayMs = 10;  // between a 'C' reply and 'R'
+  static constexpr unsigned kTagTypeWriteDelayMs = 50;    // between 'c' and 'r' commands
+  static constexpr unsigned kPowerOnSettleMs = 150; // after the reader was switched on
+  static constexpr uint8_t kScanKeyVk = 0x5F;       // injected while the scan key is held
+  static constexpr int kScanKeyTicks = 10;
+  // The log keeps at most this many characters; older lines are dropped first.
+  static constexpr size_t kMaxLogChars = 64 * 1024;
+
+  // True when the port could not be opened at start and the window was destroyed.
+  bool OpenFailed() const { return m_bOpenFailed; }
+
+  // Handlers and operations, public so tests and the secondary dialogs can reach them.
+  void OnConnect();
+  void OnTimer(unsigned id) override;
+  void OnReaderLine(const std::string& line);
+  int SendCommand(char letter);
+  void OnGetVersion();
+  void OnRead();
+  void OnTrigger();
+  void RequestTagTypes();
+  void AppendLog(const fw::WString& text);
+  void ShowTag(const fw::WString& type, const fw::WString& code);
+  void OnClear();
+  void OnClearCode();
+  void OnOptionChanged();
+  void UpdateIsoOptions();
+  void OnWrite();
+  // The "Write" button: a new write by the user, with fresh resend counts.
+  void OnWriteButton();
+  void WriteTagTypes();
+  void OnHide();
+  void EnterHiddenMode();
+  void OnHotKey(int id, uint32_t lparam) override;
+  void EmitCode(const fw::WString& code);
+  void SaveSettings();
+  void LoadSettings();
+  int SwitchReaderOn();
+  int SwitchReaderOff();
+  void PlayEventSound(int event);
+  void OnOpenWriteTag();
+  void OnOpenFirmware();
+
+  CWriteTagDialog* WriteTagDialog() const { return m_pWriteTagDlg.get(); }
+  CDownloadDialog* DownloadDialog() const { return m_pDownloadDlg.get(); }
+
+  // State, named as the rest of the system knows it.
+  fw::WString m_strPort = u"COM1:";
+  int32_t m_nBaudRate = 9600;
+  uint8_t m_nDataBits = 8;
+  platform::CommHandle m_hComm = 0;
+  unsigned m_nTimerId = 0;
+  bool m_bHidden = false;
+  bool m_bScanKeyDown = false;
+  fw::WString m_strLogPrefix;
+  int m_hIcon = 0;
+  bool m_bTypeConfig = false;
+  fw::WString m_strCmdC;
+  fw::WString m_strCmdR;
+
+  // Controls.
+  fw::CButton m_btnConnect, m_btnGetVersion, m_btnHide;
+  fw::CButton m_chkPrefix, m_chkSuffix, m_chkCr, m_chkTab;
+  fw::CEdit m_editPrefix, m_editSuffix;
+  fw::CStatic m_staticRule;
+  fw::CButton m_btnTrigger;
+  fw::CButton m_chkReadPSK1, m_chkReadPSK2, m_chkReadKeswin, m_chkReadFlex, m_chkReadIsoFdxB,
+      m_chkReadFecava, m_chkReadAvid, m_chkReadAsk, m_chkHdx;
+  fw::CButton m_chkUseTrigger, m_chkReadOnce, m_chkLedOn, m_chkLedAfterRead, m_chkIsoCountry,
+      m_chkIsoHex, m_chkNoSpace;
+  fw::CStatic m_picScan;
+  fw::CButton m_btnRead, m_btnWrite;
+  fw::CStatic m_staticType, m_staticCode;
+  fw::CEdit m_editLog;
+  fw::CButton m_chkAutoHide;
+
+ protected:
+  bool OnInitDialog() override;
+  void OnClose() override;
+  void OnDestroy() override;
+
+ private:
+  // Writes a text one byte per write; each byte that does not go is logged.
+  void SendBytes(std::string_view bytes);
+  // Writes the bytes of a key list text ("0D") one per write, with the same logging.
+  void SendKeyListBytes(const fw::WString& keys);
+  bool WriteAll(const uint8_t* data, size_t size);
+  void TakeScanKeys();
+  fw::WString SystemErrorText();
+  void HandleTagLine(const std::string& line);
+  void HandleScanStatus(const std::string& line);
+  void HandleVersionReport(const std::string& line);
+  void HandleConfigReply(const std::string& line);
+  void HandleTagTypeReply(const std::string& line);
+  void HandleConfigEcho(const std::string& line);
+  void HandleTagTypeEcho(const std::string& line);
+  void ReleaseClosedDialogs();
+
+  MainDialogServices m_services;
+  std::unique_ptr<CWriteTagDialog> m_pWriteTagDlg;
+  std::unique_ptr<CDownloadDialog> m_pDownloadDlg;
+  readerlink::LineAssembler m_lineAssembler;
+  int m_nKeyTicks = 0;
+  bool m_bOpenFailed = false;
+  // Automatic resends after bad echoes, counted per command kind since the last good echo
+  // or press of "Write"; kMaxResends in a row end the exchange.
+  static constexpr int kMaxResends = 3;
+  int m_nResendC = 0;
+  int m_nResendR = 0;
+  // The configuration command of this write was given up after its resends; a good echo
+  // of the tag-type command then does not mean that the configuration is written.
+  bool m_bConfigGivenUp = false;
+};

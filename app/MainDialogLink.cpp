@@ -1,0 +1,157 @@
+// The serial link of the main window: connect and disconnect, the write rules every
+// command follows, and the receive tick that assembles the reader's lines.
+
+#include "app/MainDialog.h"
+#include "device/EventSound.h"
+#include "protocol/KeyList.h"
+#include "resources/Resource.h"
+
+using namespace res;
+
+namespace {
+
+constexpr uint8_t kCr = 0x0D;
+
+}  // namespace
+
+fw::WString CMainDialog::SystemErrorText() {
+  auto& serial = m_services.serial;
+  return serial.ErrorText(serial.GetLastError());
+}
+
+void CMainDialog::OnConnect() {
+  auto& serial = m_services.serial;
+  m_btnConnect.EnableWindow(false);
+  m_strPort = u"COM1:";
+  m_nBaudRate = 9600;
+  m_nDataBits = 8;
+
+  if (m_hComm != 0) {
+    PlayEventSound(device::kSoundDisconnectOk);
+    KillTimer(m_nTimerId);
+    m_btnGetVersion.EnableWindow(false);
+    m_btnRead.EnableWindow(false);
+    m_btnWrite.EnableWindow(false);
+    m_btnConnect.SetWindowText(u"Connect");
+    serial.Close(m_hComm);
+    m_hComm = 0;
+    m_lineAssembler.Reset();
+    AppendLog(u"Successfully disconnected!\r\n");
+    if (SwitchReaderOff() != 0) AppendLog(u"Switch reader off Error \r\n");
+    m_btnConnect.EnableWindow(true);
+    return;
+  }
+
+  m_hComm = serial.Open(m_strPort);
+  m_lineAssembler.Reset();
+  if (m_hComm == 0) {
+    PlayEventSound(device::kSoundConnectError);
+    AppendLog(u"ERROR while opening comport\r\n");
+    m_hComm = 0;
+    m_btnHide.EnableWindow(false);
+    MessageBox(u"ERROR while opening comport\r\n"
+               u"Maybe another Pelmor application is running?\r\n"
+               u"When not than probably the comport is not right configured, "
+               u"walk through 'Step1' of the Pelmor software manual.",
+               u"Error", fw::MB_OK | fw::MB_ICONERROR);
+    m_bOpenFailed = true;
+    DestroyWindow();
+    m_btnConnect.EnableWindow(true);
+    return;
+  }
+
+  PlayEventSound(device::kSoundConnectOk);
+  if (SwitchReaderOn() != 0) {
+    // The port stays open with the driver's settings; the next press closes it.
+    AppendLog(u"Switch reader on Error\r\n");
+    m_btnConnect.EnableWindow(true);
+    return;
+  }
+  AppendLog(u"Connected...\r\n");
+
+  platform::CommTimeouts timeouts;
+  serial.GetCommTimeouts(m_hComm, timeouts);
+  timeouts.ReadIntervalTimeout = platform::MAXDWORD;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = 0;
+  if (!serial.SetCommTimeouts(m_hComm, timeouts)) AppendLog(u"Timeout: " + SystemErrorText());
+
+  platform::Dcb dcb;
+  serial.GetCommState(m_hComm, dcb);
+  dcb.BaudRate = static_cast<uint32_t>(m_nBaudRate);
+  dcb.ByteSize = m_nDataBits;
+  dcb.Parity = 0;
+  dcb.StopBits = 0;
+  dcb.fParity = true;
+  if (!serial.SetCommState(m_hComm, dcb)) AppendLog(u"CommState: " + SystemErrorText() + u"\r\n");
+
+  m_btnConnect.SetWindowText(u"Disconnect");
+  m_btnGetVersion.EnableWindow(true);
+  m_btnRead.EnableWindow(true);
+  m_nTimerId = SetTimer(kReceiveTimerId, kReceivePeriodMs);
+  TakeScanKeys();
+  m_btnConnect.EnableWindow(true);
+}
+
+void CMainDialog::TakeScanKeys() {
+  auto& keys = m_services.hotKeys;
+  // Where the platform has no step to free the keys from the system, they are registered
+  // without it.
+  keys.ReleaseFromSystem(platform::MOD_KEYUP, platform::VK_F22);
+  if (!keys.Register(kHotKeyF22, platform::MOD_KEYUP, platform::VK_F22))
+    AppendLog(u"Hotkey failed F22\r\n");
+  keys.ReleaseFromSystem(platform::MOD_KEYUP, platform::VK_F24);
+  if (!keys.Register(kHotKeyF24, platform::MOD_KEYUP, platform::VK_F24))
+    AppendLog(u"Hotkey failed F24\r\n");
+}
+
+bool CMainDialog::WriteAll(const uint8_t* data, size_t size) {
+  size_t written = 0;
+  return m_services.serial.Write(m_hComm, data, size, written) && written == size;
+}
+
+int CMainDialog::SendCommand(char letter) {
+  if (m_hComm == 0) {
+    AppendLog(u"No communication \r\n");
+    AppendLog(u"First connect \r\n");
+    return -1;
+  }
+  const uint8_t frame[2] = {static_cast<uint8_t>(letter), kCr};
+  if (WriteAll(frame, sizeof frame)) return 0;
+  AppendLog(u"Commando not send \r\n");
+  return -1;
+}
+
+void CMainDialog::SendBytes(std::string_view bytes) {
+  for (char c : bytes) {
+    const auto b = static_cast<uint8_t>(c);
+    if (!WriteAll(&b, 1)) AppendLog(u"Commando not send \r\n");
+  }
+}
+
+void CMainDialog::SendKeyListBytes(const fw::WString& keys) {
+  for (uint8_t b : protocol::ParseKeyList(keys))
+    if (!WriteAll(&b, 1)) AppendLog(u"Commando not send \r\n");
+}
+
+void CMainDialog::OnTimer(unsigned id) {
+  if (id != kReceiveTimerId) return;
+
+  if (m_bHidden && m_bScanKeyDown) {
+    if (m_nKeyTicks <= kScanKeyTicks) {
+      ++m_nKeyTicks;
+    } else {
+      m_services.keys.KeybdEvent(kScanKeyVk, 0, 0, 0);
+      m_nKeyTicks = 0;
+    }
+  }
+
+  auto& serial = m_services.serial;
+  const platform::CommHandle h = m_hComm;
+  auto line = m_lineAssembler.Tick([&serial, h](uint8_t& byte) {
+    size_t got = 0;
+    if (!serial.Read(h, &byte, 1, got)) return readerlink::LineAssembler::ReadResult::Failed;
+    return got == 1 ? readerlink::LineAssembler::ReadResult::Byte : readerlink::LineAssembler::ReadResult::Empty;
+  });
+  if (line) OnReaderLine(*line);
+}

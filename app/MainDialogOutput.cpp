@@ -1,0 +1,130 @@
+// The code output: how a code read in hidden mode is typed into the foreground
+// application, and the settings of it kept in "Config.ini".
+
+#include <cstdio>
+#include <memory>
+
+#include "app/MainDialog.h"
+#include "protocol/KeyList.h"
+#include "resources/Resource.h"
+
+namespace {
+
+bool Checked(const fw::CButton& b) { return b.GetCheck() == fw::BST_CHECKED; }
+
+constexpr intptr_t kFocusWindow = -1;
+constexpr unsigned kCodeVk = 13;
+constexpr unsigned kCodeKeyState = 3;
+constexpr unsigned kCodeShiftState = 3;
+constexpr size_t kMaxSettingText = 19;  // characters of a prefix or suffix in the file
+constexpr size_t kMaxLoadedText = 20;   // characters taken from the file for a text
+constexpr size_t kMaxToken = 31;        // a longer word is read as several tokens
+
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+}  // namespace
+
+void CMainDialog::EmitCode(const fw::WString& code) {
+  std::vector<uint8_t> prefix;
+  if (Checked(m_chkPrefix)) prefix = protocol::ParseKeyList(m_editPrefix.GetWindowText());
+
+  std::vector<uint8_t> suffix;
+  if (Checked(m_chkSuffix) || Checked(m_chkCr) || Checked(m_chkTab)) {
+    fw::WString text = m_editSuffix.GetWindowText();
+    if (Checked(m_chkCr)) text += u":0D";
+    if (Checked(m_chkTab)) text += u":09";
+    suffix = protocol::ParseKeyList(text);
+  }
+
+  auto& keys = m_services.keys;
+  for (uint8_t vk : prefix) {
+    keys.KeybdEvent(vk, 0, 0, 0);
+    keys.KeybdEvent(vk, 0, platform::KEYEVENTF_KEYUP, 0);
+  }
+  std::vector<unsigned> shifts(code.size(), kCodeShiftState);
+  std::vector<uint32_t> chars(code.begin(), code.end());
+  keys.PostKeybdMessage(kFocusWindow, kCodeVk, kCodeKeyState, static_cast<unsigned>(code.size()),
+                        shifts.data(), chars.data());
+  for (uint8_t vk : suffix) {
+    keys.KeybdEvent(vk, 0, 0, 0);
+    keys.KeybdEvent(vk, 0, platform::KEYEVENTF_KEYUP, 0);
+  }
+}
+
+void CMainDialog::SaveSettings() {
+  const auto path = m_services.appDir / "Config.ini";
+  File f(std::fopen(path.c_str(), "wb"));
+  if (!f) return;
+  auto flag = [&](const char* key, const fw::CButton& box) {
+    std::fprintf(f.get(), "%s%d\r\n", key, Checked(box) ? 1 : 0);
+  };
+  auto text = [&](const char* key, const fw::CEdit& edit) {
+    const std::string value = fw::Narrow(edit.GetWindowText().substr(0, kMaxSettingText));
+    std::fprintf(f.get(), "%s%s\r\n", key, value.c_str());
+  };
+  flag("NO_SPACE=", m_chkNoSpace);
+  flag("ADD_CR=", m_chkCr);
+  flag("ADD_TAB=", m_chkTab);
+  flag("PREFIX=", m_chkPrefix);
+  text("PREFIX:", m_editPrefix);
+  flag("SUFFIX=", m_chkSuffix);
+  text("SUFFIX:", m_editSuffix);
+  flag("AUTOHIDE=", m_chkAutoHide);
+}
+
+void CMainDialog::LoadSettings() {
+  const auto path = m_services.appDir / "Config.ini";
+  File f(std::fopen(path.c_str(), "rb"));
+  if (!f) {
+    for (fw::CButton* box : {&m_chkNoSpace, &m_chkCr, &m_chkTab, &m_chkPrefix, &m_chkSuffix,
+                             &m_chkAutoHide})
+      box->SetCheck(fw::BST_UNCHECKED);
+    return;
+  }
+
+  const struct {
+    const char* key;
+    fw::CButton* box;
+  } flags[] = {{"NO_SPACE=", &m_chkNoSpace}, {"ADD_CR=", &m_chkCr},   {"ADD_TAB=", &m_chkTab},
+               {"PREFIX=", &m_chkPrefix},    {"PREFIX:", nullptr},    {"SUFFIX=", &m_chkSuffix},
+               {"SUFFIX:", nullptr},         {"AUTOHIDE=", nullptr}};
+
+  std::string token;
+  auto apply = [&] {
+    for (const auto& entry : flags) {
+      const std::string_view key(entry.key);
+      if (token.compare(0, key.size(), key) != 0) continue;
+      const std::string value = token.substr(key.size());
+      const bool off = !value.empty() && value[0] == '0';
+      if (entry.box) {
+        entry.box->SetCheck(off ? fw::BST_UNCHECKED : fw::BST_CHECKED);
+      } else if (key == "AUTOHIDE=") {
+        m_chkAutoHide.SetCheck(off ? fw::BST_UNCHECKED : fw::BST_CHECKED);
+        if (!off) EnterHiddenMode();
+      } else {
+        fw::CEdit& edit = key == "PREFIX:" ? m_editPrefix : m_editSuffix;
+        edit.SetWindowText(fw::Widen(value.substr(0, kMaxLoadedText)));
+        m_btnWrite.EnableWindow(false);
+      }
+      return;
+    }
+  };
+
+  // Tokens are runs without white space of at most kMaxToken characters; a longer run is
+  // read as several tokens, so nothing overruns and memory stays bounded.
+  for (int c = std::fgetc(f.get());; c = std::fgetc(f.get())) {
+    const bool end = c == EOF;
+    const bool space = c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+    if (!end && !space) token.push_back(static_cast<char>(c));
+    if (end || space || token.size() == kMaxToken) {
+      if (!token.empty()) apply();
+      token.clear();
+    }
+    if (end) break;
+  }
+}

@@ -1,0 +1,643 @@
+#include "framework/headless/HeadlessHost.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cerrno>
+#include <chrono>
+#include <limits>
+#include <sstream>
+#include <thread>
+
+namespace fw {
+namespace {
+
+// A command line longer than this is dropped: it is no command of ours.
+constexpr size_t kMaxCommandLine = 64 * 1024;
+// The loop wakes at least this often to look at its clock.
+constexpr int kMaxPollWaitMs = 1000;
+
+uint64_t SteadyMs() {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+int CompareNoCase(const WString& a, const WString& b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    char16_t x = a[i];
+    char16_t y = b[i];
+    if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - 32);
+    if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - 32);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+const char* AnswerName(int answer) {
+  switch (answer) {
+    case IDYES:
+      return "Yes";
+    case IDNO:
+      return "No";
+    case IDCANCEL:
+      return "Cancel";
+    default:
+      return "OK";
+  }
+}
+
+}  // namespace
+
+std::string EscapeForLine(const WString& text) {
+  std::string out;
+  for (char16_t c : text) {
+    if (c == u'\r') {
+      out += "\\r";
+    } else if (c == u'\n') {
+      out += "\\n";
+    } else {
+      out += ToUtf8(std::u16string_view(&c, 1));
+    }
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------------------
+// HeadlessWindow
+
+HeadlessWindow::HeadlessWindow(HeadlessHost& host, CDialog& dialog, const DialogTemplate& tpl,
+                               CDialog* owner)
+    : host_(host), dialog_(dialog), tpl_(tpl), owner_(owner) {
+  for (const auto& c : tpl.controls) {
+    if (c.id == kStaticId) continue;
+    ControlState s;
+    s.tpl = &c;
+    s.text = c.caption;
+    s.enabled = (c.style & kDisabled) == 0;
+    s.visible = (c.style & kHidden) == 0;
+    controls_[c.id] = std::move(s);
+  }
+}
+
+HeadlessWindow::~HeadlessWindow() { host_.RemoveWindow(this); }
+
+ControlState* HeadlessWindow::Control(int id) {
+  auto it = controls_.find(id);
+  return it == controls_.end() ? nullptr : &it->second;
+}
+
+const ControlState* HeadlessWindow::Control(int id) const {
+  auto it = controls_.find(id);
+  return it == controls_.end() ? nullptr : &it->second;
+}
+
+WString HeadlessWindow::GetText(int id) const {
+  const auto* c = Control(id);
+  return c ? c->text : WString();
+}
+
+void HeadlessWindow::SetText(int id, const WString& text) {
+  auto* c = Control(id);
+  if (!c) return;
+  c->text = text;
+  // An edit control reports every change of its text, also one made by the program.
+  if (c->tpl->kind == ControlKind::Edit) dialog_.DispatchCommand(id, Notify::Changed);
+}
+
+int HeadlessWindow::GetCheck(int id) const {
+  const auto* c = Control(id);
+  return c ? c->check : BST_UNCHECKED;
+}
+
+void HeadlessWindow::SetCheck(int id, int state) {
+  if (auto* c = Control(id)) c->check = state;
+}
+
+bool HeadlessWindow::IsEnabled(int id) const {
+  const auto* c = Control(id);
+  return c && c->enabled;
+}
+
+void HeadlessWindow::Enable(int id, bool enable) {
+  if (auto* c = Control(id)) c->enabled = enable;
+}
+
+bool HeadlessWindow::IsVisible(int id) const {
+  const auto* c = Control(id);
+  return c && c->visible;
+}
+
+void HeadlessWindow::Show(int id, bool show) {
+  if (auto* c = Control(id)) c->visible = show;
+}
+
+void HeadlessWindow::SetRedraw(int id, bool redraw) {
+  if (auto* c = Control(id)) c->redraw = redraw;
+}
+
+void HeadlessWindow::ScrollToEnd(int id) {
+  if (auto* c = Control(id)) ++c->scrolledToEnd;
+}
+
+int HeadlessWindow::AddString(int id, const WString& text) {
+  auto* c = Control(id);
+  if (!c || c->tpl->kind != ControlKind::ComboBox) return -1;
+  if (c->tpl->style & kSorted) {
+    size_t i = 0;
+    while (i < c->items.size() && CompareNoCase(c->items[i], text) <= 0) ++i;
+    c->items.insert(c->items.begin() + static_cast<std::ptrdiff_t>(i), text);
+    if (c->curSel >= static_cast<int>(i)) ++c->curSel;
+    return static_cast<int>(i);
+  }
+  c->items.push_back(text);
+  return static_cast<int>(c->items.size()) - 1;
+}
+
+int HeadlessWindow::InsertString(int id, int index, const WString& text) {
+  auto* c = Control(id);
+  if (!c || c->tpl->kind != ControlKind::ComboBox) return -1;
+  if (index < 0) index = static_cast<int>(c->items.size());
+  if (index > static_cast<int>(c->items.size())) return -1;
+  c->items.insert(c->items.begin() + index, text);
+  if (c->curSel >= index) ++c->curSel;
+  return index;
+}
+
+int HeadlessWindow::DeleteString(int id, int index) {
+  auto* c = Control(id);
+  if (!c || index < 0 || index >= static_cast<int>(c->items.size())) return -1;
+  c->items.erase(c->items.begin() + index);
+  if (c->curSel == index) {
+    c->curSel = -1;
+  } else if (c->curSel > index) {
+    --c->curSel;
+  }
+  return static_cast<int>(c->items.size());
+}
+
+void HeadlessWindow::ResetContent(int id) {
+  auto* c = Control(id);
+  if (!c) return;
+  c->items.clear();
+  c->curSel = -1;
+}
+
+int HeadlessWindow::GetCount(int id) const {
+  const auto* c = Control(id);
+  return c ? static_cast<int>(c->items.size()) : 0;
+}
+
+WString HeadlessWindow::GetItemText(int id, int index) const {
+  const auto* c = Control(id);
+  if (!c || index < 0 || index >= static_cast<int>(c->items.size())) return WString();
+  return c->items[static_cast<size_t>(index)];
+}
+
+int HeadlessWindow::GetCurSel(int id) const {
+  const auto* c = Control(id);
+  return c ? c->curSel : -1;
+}
+
+int HeadlessWindow::SetCurSel(int id, int index) {
+  auto* c = Control(id);
+  if (!c) return -1;
+  if (index < 0 || index >= static_cast<int>(c->items.size())) {
+    c->curSel = -1;
+    return -1;
+  }
+  c->curSel = index;
+  c->text = c->items[static_cast<size_t>(index)];
+  return index;
+}
+
+void HeadlessWindow::SetRange(int id, int lower, int upper) {
+  if (auto* c = Control(id)) {
+    c->rangeLow = lower;
+    c->rangeHigh = upper;
+  }
+}
+
+void HeadlessWindow::SetPos(int id, int pos) {
+  if (auto* c = Control(id)) c->pos = std::clamp(pos, std::min(c->rangeLow, c->rangeHigh),
+                                                 std::max(c->rangeLow, c->rangeHigh));
+}
+
+int HeadlessWindow::GetPos(int id) const {
+  const auto* c = Control(id);
+  return c ? c->pos : 0;
+}
+
+void HeadlessWindow::ShowWindow(bool show) { visible_ = show; }
+
+void HeadlessWindow::SetWindowPos(bool topmostFlag, const Rect& rect) {
+  topmost = topmostFlag;
+  placement = rect;
+}
+
+void HeadlessWindow::SetWindowRegion(const Rect* rgn) {
+  ++regionCalls;
+  if (rgn) {
+    region = *rgn;
+  } else {
+    region.reset();
+  }
+}
+
+void HeadlessWindow::BringToFront() {
+  ++broughtToFront;
+  visible_ = true;
+}
+
+unsigned HeadlessWindow::SetTimer(unsigned id, unsigned periodMs) {
+  host_.AddTimer(this, id, periodMs);
+  return id;
+}
+
+bool HeadlessWindow::KillTimer(unsigned id) { return host_.RemoveTimer(this, id); }
+
+int HeadlessWindow::MessageBox(const WString& text, const WString& caption, unsigned type) {
+  MessageBoxRecord r;
+  r.templateId = tpl_.id;
+  r.text = text;
+  r.caption = caption;
+  r.type = type;
+  return host_.AnswerBox(std::move(r));
+}
+
+// ---------------------------------------------------------------------------------------
+// HeadlessHost
+
+HeadlessHost::HeadlessHost(ClockKind clock) : clock_(clock), realStart_(SteadyMs()) {}
+
+HeadlessHost::~HeadlessHost() = default;
+
+std::unique_ptr<IWindow> HeadlessHost::CreateDialogWindow(CDialog& dialog, const DialogTemplate& tpl,
+                                                          CDialog* owner) {
+  auto w = std::make_unique<HeadlessWindow>(*this, dialog, tpl, owner);
+  windows_.push_back(w.get());
+  return w;
+}
+
+void HeadlessHost::RemoveWindow(HeadlessWindow* w) {
+  windows_.erase(std::remove(windows_.begin(), windows_.end(), w), windows_.end());
+  timers_.erase(std::remove_if(timers_.begin(), timers_.end(),
+                               [w](const Timer& t) { return t.window == w; }),
+                timers_.end());
+}
+
+HeadlessWindow* HeadlessHost::FindWindow(int templateId) const {
+  for (auto it = windows_.rbegin(); it != windows_.rend(); ++it)
+    if ((*it)->Template().id == templateId) return *it;
+  return nullptr;
+}
+
+uint64_t HeadlessHost::NowMs() const {
+  return clock_ == ClockKind::Virtual ? virtualNow_ : SteadyMs() - realStart_;
+}
+
+void HeadlessHost::Sleep(unsigned ms) {
+  sleeps.push_back(ms);
+  sleptMs_ += ms;
+  if (clock_ == ClockKind::Virtual) {
+    virtualNow_ += ms;
+  } else {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  }
+}
+
+void HeadlessHost::AddTimer(HeadlessWindow* w, unsigned id, unsigned periodMs) {
+  RemoveTimer(w, id);
+  timers_.push_back({w, id, periodMs, NowMs() + periodMs, ++timerSerial_});
+}
+
+bool HeadlessHost::RemoveTimer(HeadlessWindow* w, unsigned id) {
+  auto it = std::find_if(timers_.begin(), timers_.end(),
+                         [&](const Timer& t) { return t.window == w && t.id == id; });
+  if (it == timers_.end()) return false;
+  timers_.erase(it);
+  return true;
+}
+
+std::vector<std::pair<int, unsigned>> HeadlessHost::Timers() const {
+  std::vector<std::pair<int, unsigned>> out;
+  for (const auto& t : timers_) out.emplace_back(t.window->Template().id, t.id);
+  return out;
+}
+
+unsigned HeadlessHost::TimerPeriod(int templateId, unsigned id) const {
+  for (const auto& t : timers_)
+    if (t.window->Template().id == templateId && t.id == id) return t.period;
+  return 0;
+}
+
+bool HeadlessHost::FireNextTimer(uint64_t limit) {
+  Timer* next = nullptr;
+  for (auto& t : timers_) {
+    if (t.due > limit) continue;
+    if (!next || t.due < next->due || (t.due == next->due && t.serial < next->serial)) next = &t;
+  }
+  if (!next) return false;
+  if (clock_ == ClockKind::Virtual) virtualNow_ = std::max(virtualNow_, next->due);
+  // The next tick counts from this one; ticks missed while a handler blocked are merged.
+  next->due = NowMs() + std::max(1u, next->period);
+  CDialog& dialog = next->window->Dialog();
+  const unsigned id = next->id;
+  dialog.DispatchTimer(id);
+  return true;
+}
+
+void HeadlessHost::Advance(uint64_t ms) {
+  const uint64_t limit = NowMs() + ms;
+  while (FireNextTimer(limit)) {
+  }
+  if (clock_ == ClockKind::Virtual) virtualNow_ = std::max(virtualNow_, limit);
+}
+
+void HeadlessHost::WatchFd(int fd, std::function<void()> onReadable) { fds_[fd] = std::move(onReadable); }
+
+void HeadlessHost::UnwatchFd(int fd) { fds_.erase(fd); }
+
+void HeadlessHost::PollOnce(int timeoutMs) {
+  std::vector<pollfd> pfds;
+  if (commandFd_ >= 0) pfds.push_back({commandFd_, POLLIN, 0});
+  for (const auto& [fd, cb] : fds_) pfds.push_back({fd, POLLIN, 0});
+  if (pfds.empty()) {
+    if (timeoutMs > 0 && clock_ == ClockKind::Real)
+      std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+    return;
+  }
+  const int n = ::poll(pfds.data(), pfds.size(), timeoutMs);
+  if (n <= 0) return;
+  for (const auto& p : pfds) {
+    if (!(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    if (p.fd == commandFd_) {
+      ReadCommands();
+      continue;
+    }
+    auto it = fds_.find(p.fd);
+    if (it == fds_.end()) continue;
+    auto cb = it->second;  // the callback may unwatch its fd
+    cb();
+  }
+}
+
+bool HeadlessHost::RunUntil(const std::function<bool()>& done, uint64_t maxMs) {
+  const uint64_t deadline = NowMs() + maxMs;
+  while (!done()) {
+    if (NowMs() >= deadline) return false;
+    if (clock_ == ClockKind::Virtual) {
+      PollOnce(0);
+      if (done()) return true;
+      Advance(1);
+      continue;
+    }
+    const uint64_t now = NowMs();
+    while (FireNextTimer(now)) {
+      if (done()) return true;
+    }
+    uint64_t wait = std::min<uint64_t>(deadline - std::min(deadline, NowMs()), kMaxPollWaitMs);
+    for (const auto& t : timers_) {
+      const uint64_t n2 = NowMs();
+      wait = std::min<uint64_t>(wait, t.due > n2 ? t.due - n2 : 0);
+    }
+    PollOnce(static_cast<int>(wait));
+  }
+  return true;
+}
+
+void HeadlessHost::RunModal(CDialog& dialog) {
+  modalEnded_[&dialog] = false;
+  auto ended = [&] { return quit_ || modalEnded_[&dialog] || !dialog.IsWindow(); };
+  while (!ended()) {
+    if (clock_ == ClockKind::Virtual) {
+      // Nothing but the timers can move a virtual loop on; without them it is over.
+      PollOnce(0);
+      if (ended()) break;
+      if (!FireNextTimer(std::numeric_limits<uint64_t>::max()) && fds_.empty() && commandFd_ < 0)
+        break;
+      continue;
+    }
+    RunUntil(ended, kMaxPollWaitMs);
+  }
+  modalEnded_.erase(&dialog);
+}
+
+void HeadlessHost::EndModal(CDialog& dialog) {
+  if (modalEnded_.count(&dialog)) modalEnded_[&dialog] = true;
+}
+
+void HeadlessHost::Quit() { quit_ = true; }
+
+void HeadlessHost::Print(const std::string& line) {
+  if (!out_) return;
+  *out_ << line << '\n';
+  out_->flush();
+}
+
+void HeadlessHost::Error(const std::string& message) { Print("error: " + message); }
+
+void HeadlessHost::EchoLog(const WString& text) {
+  if (!out_) return;
+  *out_ << ToUtf8(text);
+  out_->flush();
+}
+
+int HeadlessHost::AnswerBox(MessageBoxRecord record) {
+  const bool yesNo = (record.type & 0xF) == MB_YESNO;
+  int answer = yesNo ? IDYES : IDOK;
+  if (boxHook_) {
+    answer = boxHook_(record);
+  } else if (yesNo && !answers_.empty()) {
+    answer = answers_.front();
+    answers_.pop_front();
+  } else if (!yesNo && !answers_.empty() && answers_.front() == IDOK) {
+    answers_.pop_front();
+  }
+  if (yesNo && answer != IDYES && answer != IDNO) answer = IDNO;
+  if (!yesNo) answer = IDOK;
+  record.answer = answer;
+  Print("[" + ToUtf8(record.caption) + "] " + EscapeForLine(record.text) + " -> " +
+        AnswerName(answer));
+  boxes_.push_back(std::move(record));
+  return answer;
+}
+
+void HeadlessHost::SetCommandInput(int fd) {
+  commandFd_ = fd;
+  commandBuffer_.clear();
+}
+
+void HeadlessHost::ReadCommands() {
+  char buf[4096];
+  const ssize_t n = ::read(commandFd_, buf, sizeof buf);
+  if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+    // End of input: the program keeps running until "quit" or a signal.
+    commandFd_ = -1;
+    return;
+  }
+  if (n < 0) return;
+  commandBuffer_.append(buf, static_cast<size_t>(n));
+  size_t start = 0;
+  for (;;) {
+    const size_t nl = commandBuffer_.find('\n', start);
+    if (nl == std::string::npos) break;
+    std::string line = commandBuffer_.substr(start, nl - start);
+    start = nl + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    RunCommand(line);
+  }
+  commandBuffer_.erase(0, start);
+  if (commandBuffer_.size() > kMaxCommandLine) {
+    commandBuffer_.clear();
+    Error("command line too long");
+  }
+}
+
+HeadlessWindow* HeadlessHost::CommandTarget(const std::string& address, int& controlId) {
+  const size_t colon = address.find(':');
+  int templateId = 0;
+  auto parse = [](std::string_view text, int& value) {
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
+    return !text.empty() && r.ec == std::errc() && r.ptr == text.data() + text.size();
+  };
+  const std::string_view view(address);
+  if (colon == std::string::npos || !parse(view.substr(0, colon), templateId) ||
+      !parse(view.substr(colon + 1), controlId)) {
+    Error("bad address '" + address + "', expected DIALOG:CONTROL such as 102:1011");
+    return nullptr;
+  }
+  HeadlessWindow* w = FindWindow(templateId);
+  if (!w) {
+    Error("dialog " + std::to_string(templateId) + " is not open");
+    return nullptr;
+  }
+  if (!w->IsWindowVisible()) {
+    Error("dialog " + std::to_string(templateId) + " is hidden");
+    return nullptr;
+  }
+  const ControlState* c = w->Control(controlId);
+  if (!c) {
+    Error("dialog " + std::to_string(templateId) + " has no control " + std::to_string(controlId));
+    return nullptr;
+  }
+  if (!c->visible) {
+    Error("control " + address + " is hidden");
+    return nullptr;
+  }
+  if (!c->enabled) {
+    Error("control " + address + " is disabled");
+    return nullptr;
+  }
+  return w;
+}
+
+void HeadlessHost::RunCommand(const std::string& line) {
+  std::istringstream in(line);
+  std::string verb;
+  in >> verb;
+  if (verb.empty() || verb[0] == '#') return;
+
+  if (verb == "quit") {
+    Quit();
+    return;
+  }
+  if (verb == "answer") {
+    std::string a;
+    in >> a;
+    if (a == "yes") {
+      QueueAnswer(IDYES);
+    } else if (a == "no") {
+      QueueAnswer(IDNO);
+    } else if (a == "ok") {
+      QueueAnswer(IDOK);
+    } else {
+      Error("answer takes yes, no or ok");
+    }
+    return;
+  }
+  if (verb == "key") {
+    std::string key, dir;
+    in >> key >> dir;
+    if (dir != "down" && dir != "up") {
+      Error("usage: key F22|F24 down|up");
+      return;
+    }
+    std::string message = "no key handler";
+    if (!keyHandler_ || !keyHandler_(key, dir == "down", message)) Error(message);
+    return;
+  }
+  if (verb != "click" && verb != "check" && verb != "text") {
+    Error("unknown command '" + verb + "'");
+    return;
+  }
+
+  std::string address;
+  in >> address;
+  int id = 0;
+  HeadlessWindow* w = CommandTarget(address, id);
+  if (!w) return;
+  ControlState* c = w->Control(id);
+  const ControlKind kind = c->tpl->kind;
+  CDialog& dialog = w->Dialog();
+
+  if (verb == "click") {
+    switch (kind) {
+      case ControlKind::CheckBox:
+        c->check = c->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
+        dialog.DispatchCommand(id, Notify::Clicked);
+        return;
+      case ControlKind::PushButton:
+      case ControlKind::RadioButton:
+        dialog.DispatchCommand(id, Notify::Clicked);
+        return;
+      default:
+        Error("control " + address + " cannot be clicked");
+        return;
+    }
+  }
+
+  if (verb == "check") {
+    std::string value;
+    in >> value;
+    if (value != "0" && value != "1") {
+      Error("usage: check DIALOG:CONTROL 0|1");
+      return;
+    }
+    const int state = value == "1" ? BST_CHECKED : BST_UNCHECKED;
+    if (kind == ControlKind::CheckBox) {
+      if (c->check == state) return;
+      c->check = state;
+      dialog.DispatchCommand(id, Notify::Clicked);
+      return;
+    }
+    if (kind == ControlKind::RadioButton && state == BST_CHECKED) {
+      dialog.DispatchCommand(id, Notify::Clicked);
+      return;
+    }
+    Error("control " + address + " cannot be set to " + value);
+    return;
+  }
+
+  // text: the rest of the line after one blank is the new text, blanks included.
+  std::string rest;
+  std::getline(in, rest);
+  if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
+  const WString text = FromUtf8(rest);
+  if (kind == ControlKind::Edit && !(c->tpl->style & kReadOnly)) {
+    w->SetText(id, text);
+    return;
+  }
+  if (kind == ControlKind::ComboBox) {
+    c->text = text;
+    dialog.DispatchCommand(id, Notify::EditChange);
+    return;
+  }
+  Error("control " + address + " takes no text");
+}
+
+}  // namespace fw

@@ -1,0 +1,206 @@
+#pragma once
+// The headless host: windows with in-memory controls, a clock that is either virtual
+// (tests advance it) or real (the --headless terminal), scripted message-box answers and a
+// command interpreter that acts on the dialogs as a user would.
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "framework/Dialog.h"
+
+namespace fw {
+
+class HeadlessHost;
+
+struct ControlState {
+  const ControlTemplate* tpl = nullptr;
+  WString text;
+  int check = BST_UNCHECKED;
+  bool enabled = true;
+  bool visible = true;
+  bool redraw = true;
+  std::vector<WString> items;
+  int curSel = -1;
+  int rangeLow = 0;
+  int rangeHigh = 100;
+  int pos = 0;
+  int scrolledToEnd = 0;  // ScrollToEnd calls, for tests
+};
+
+class HeadlessWindow : public IWindow {
+ public:
+  HeadlessWindow(HeadlessHost& host, CDialog& dialog, const DialogTemplate& tpl, CDialog* owner);
+  ~HeadlessWindow() override;
+
+  const DialogTemplate& Template() const { return tpl_; }
+  CDialog& Dialog() const { return dialog_; }
+  CDialog* Owner() const { return owner_; }
+  // Null for an id the template does not hold.
+  ControlState* Control(int id);
+  const ControlState* Control(int id) const;
+
+  // Window state, for tests.
+  bool topmost = false;
+  std::optional<Rect> placement;  // last SetWindowPos, pixels
+  std::optional<Rect> region;     // null: whole window
+  int regionCalls = 0;
+  int icon = 0;
+  bool centred = false;
+  int broughtToFront = 0;
+
+  // IWindow
+  WString GetText(int id) const override;
+  void SetText(int id, const WString& text) override;
+  int GetCheck(int id) const override;
+  void SetCheck(int id, int state) override;
+  bool IsEnabled(int id) const override;
+  void Enable(int id, bool enable) override;
+  bool IsVisible(int id) const override;
+  void Show(int id, bool show) override;
+  void SetRedraw(int id, bool redraw) override;
+  void ScrollToEnd(int id) override;
+  int AddString(int id, const WString& text) override;
+  int InsertString(int id, int index, const WString& text) override;
+  int DeleteString(int id, int index) override;
+  void ResetContent(int id) override;
+  int GetCount(int id) const override;
+  WString GetItemText(int id, int index) const override;
+  int GetCurSel(int id) const override;
+  int SetCurSel(int id, int index) override;
+  void SetRange(int id, int lower, int upper) override;
+  void SetPos(int id, int pos) override;
+  int GetPos(int id) const override;
+  void ShowWindow(bool show) override;
+  bool IsWindowVisible() const override { return visible_; }
+  void SetWindowPos(bool topmostFlag, const Rect& rect) override;
+  void SetWindowRegion(const Rect* rgn) override;
+  void CenterWindow() override { centred = true; }
+  void SetIcon(int resource) override { icon = resource; }
+  void BringToFront() override;
+  unsigned SetTimer(unsigned id, unsigned periodMs) override;
+  bool KillTimer(unsigned id) override;
+  int MessageBox(const WString& text, const WString& caption, unsigned type) override;
+
+ private:
+  HeadlessHost& host_;
+  CDialog& dialog_;
+  const DialogTemplate& tpl_;
+  CDialog* owner_;
+  std::map<int, ControlState> controls_;
+  bool visible_ = false;
+};
+
+struct MessageBoxRecord {
+  int templateId = 0;
+  WString text;
+  WString caption;
+  unsigned type = 0;
+  int answer = 0;
+};
+
+class HeadlessHost : public IHost {
+ public:
+  enum class ClockKind { Virtual, Real };
+  explicit HeadlessHost(ClockKind clock = ClockKind::Virtual);
+  ~HeadlessHost() override;
+
+  // IHost
+  std::unique_ptr<IWindow> CreateDialogWindow(CDialog& dialog, const DialogTemplate& tpl,
+                                              CDialog* owner) override;
+  void RunModal(CDialog& dialog) override;
+  void EndModal(CDialog& dialog) override;
+  void Sleep(unsigned ms) override;
+  uint64_t NowMs() const override;
+  void WatchFd(int fd, std::function<void()> onReadable) override;
+  void UnwatchFd(int fd) override;
+  void EchoLog(const WString& text) override;
+
+  // Virtual clock: moves time forward by ms, delivering the timer ticks that come due in
+  // order. A handler that sleeps moves the clock too; ticks it misses are coalesced.
+  void Advance(uint64_t ms);
+  // Runs the message loop (either clock) until done() holds or maxMs pass; true if done.
+  bool RunUntil(const std::function<bool()>& done, uint64_t maxMs);
+  // Total of all Sleep calls, for tests of the fixed waits.
+  uint64_t SleptMs() const { return sleptMs_; }
+  std::vector<unsigned> sleeps;  // each Sleep call in order
+
+  // Message boxes: answers are taken from the queue, else Yes for Yes/No and OK for OK.
+  // A hook, when set, answers instead (and may advance the clock "while the box is open").
+  void QueueAnswer(int answer) { answers_.push_back(answer); }
+  void SetMessageBoxHook(std::function<int(const MessageBoxRecord&)> hook) { boxHook_ = std::move(hook); }
+  const std::vector<MessageBoxRecord>& MessageBoxes() const { return boxes_; }
+  void ClearMessageBoxes() { boxes_.clear(); }
+
+  // Live windows, oldest first; FindWindow gives the newest of a template (null if none).
+  const std::vector<HeadlessWindow*>& Windows() const { return windows_; }
+  HeadlessWindow* FindWindow(int templateId) const;
+
+  // The terminal: where log texts and message boxes are printed (null: nowhere).
+  void SetOutput(std::ostream* out) { out_ = out; }
+  // Executes one command line ("click 102:1011", "check 102:1059 1", "text 102:1043 41:42",
+  // "key F24 down", "answer no", "quit"). Problems print one "error:" line.
+  void RunCommand(const std::string& line);
+  // Reads commands from fd (standard input) while the loop runs; end of input stops reading.
+  void SetCommandInput(int fd);
+  // Handles "key NAME down|up"; returns false with a message when the key is not taken.
+  using KeyHandler = std::function<bool(const std::string& key, bool down, std::string& error)>;
+  void SetKeyHandler(KeyHandler handler) { keyHandler_ = std::move(handler); }
+  // Ends the running modal loop (the "quit" command, a signal).
+  void Quit();
+  bool QuitRequested() const { return quit_; }
+
+  // For windows.
+  void AddTimer(HeadlessWindow* w, unsigned id, unsigned periodMs);
+  bool RemoveTimer(HeadlessWindow* w, unsigned id);
+  void RemoveWindow(HeadlessWindow* w);
+  int AnswerBox(MessageBoxRecord record);
+  // The timers that run, for tests: (template id, timer id) -> period.
+  std::vector<std::pair<int, unsigned>> Timers() const;
+  unsigned TimerPeriod(int templateId, unsigned id) const;
+
+ private:
+  struct Timer {
+    HeadlessWindow* window;
+    unsigned id;
+    unsigned period;
+    uint64_t due;
+    uint64_t serial;
+  };
+  // Fires the earliest timer due at or before limit; false when none is due.
+  bool FireNextTimer(uint64_t limit);
+  void PollOnce(int timeoutMs);
+  void ReadCommands();
+  void Print(const std::string& line);
+  void Error(const std::string& message);
+  HeadlessWindow* CommandTarget(const std::string& address, int& controlId);
+
+  ClockKind clock_;
+  uint64_t virtualNow_ = 0;
+  uint64_t realStart_ = 0;
+  uint64_t sleptMs_ = 0;
+  uint64_t timerSerial_ = 0;
+  std::vector<Timer> timers_;
+  std::vector<HeadlessWindow*> windows_;
+  std::deque<int> answers_;
+  std::function<int(const MessageBoxRecord&)> boxHook_;
+  std::vector<MessageBoxRecord> boxes_;
+  std::map<int, std::function<void()>> fds_;
+  std::ostream* out_ = nullptr;
+  int commandFd_ = -1;
+  std::string commandBuffer_;
+  KeyHandler keyHandler_;
+  std::vector<CDialog*> modalStack_;
+  std::map<CDialog*, bool> modalEnded_;
+  bool quit_ = false;
+};
+
+// "\r" and "\n" written as the two characters \r and \n, for one-line output.
+std::string EscapeForLine(const WString& text);
+
+}  // namespace fw

@@ -1,0 +1,787 @@
+#include "framework/qt/QtWindow.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegion>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStringView>
+#include <QTimer>
+#include <algorithm>
+#include <utility>
+
+#include "resources/Templates.h"
+
+namespace fw {
+
+namespace {
+
+// How often an open message box looks whether its dialog has let go of the window, so that
+// the box goes away with the window as an owned window does.
+constexpr int kRetirePollMs = 50;
+
+// Space left and right of a wrapped push button caption, for the button's frame.
+constexpr int kButtonTextMargin = 3;
+
+bool Has(uint32_t style, Style flag) { return (style & flag) != 0; }
+
+// Multiplies and divides with rounding half away from zero, as the dialog unit conversion
+// of the handheld does.
+int MulDivRound(int value, int numerator, int denominator) {
+  const long long product = static_cast<long long>(value) * numerator;
+  const long long half = denominator / 2;
+  return static_cast<int>(product >= 0 ? (product + half) / denominator
+                                       : -((-product + half) / denominator));
+}
+
+// Text for display: "\r\n" line ends become line breaks.
+QString DisplayText(std::u16string_view text) {
+  QString s = ToQString(text);
+  s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  return s;
+}
+
+// Breaks a caption at spaces so that each line fits the width, as a multi-line push button
+// of the handheld wraps its caption.
+QString WrapCaption(const QString& caption, const QFontMetrics& fm, int width) {
+  const QStringList words = caption.split(QLatin1Char(' '));
+  QString out;
+  QString line;
+  for (const QString& word : words) {
+    if (line.isEmpty()) {
+      line = word;
+    } else if (fm.horizontalAdvance(line + QLatin1Char(' ') + word) <= width) {
+      line += QLatin1Char(' ') + word;
+    } else {
+      out += line + QLatin1Char('\n');
+      line = word;
+    }
+  }
+  return out + line;
+}
+
+// A radio button whose click checks it and leaves every other button alone: the dialogs'
+// handlers keep their groups exclusive.
+class RadioButton final : public QRadioButton {
+ public:
+  using QRadioButton::QRadioButton;
+
+ protected:
+  void nextCheckState() override { setChecked(true); }
+};
+
+QMessageBox::Icon BoxIcon(unsigned type) {
+  switch (type & 0xF0u) {
+    case MB_ICONERROR:
+      return QMessageBox::Critical;
+    case MB_ICONQUESTION:
+      return QMessageBox::Question;
+    case MB_ICONWARNING:
+      return QMessageBox::Warning;
+    case MB_ICONINFORMATION:
+      return QMessageBox::Information;
+    default:
+      return QMessageBox::NoIcon;
+  }
+}
+
+}  // namespace
+
+QString ToQString(std::u16string_view text) {
+  return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+WString FromQString(const QString& text) {
+  const QStringView view(text);
+  return WString(view.utf16(), static_cast<size_t>(view.size()));
+}
+
+QFont DialogFont(const DialogTemplate& tpl) {
+  const QString family = ToQString(tpl.fontName);
+  QFont font;
+  if (family.isEmpty() || family == QLatin1String("System") ||
+      family == QLatin1String("MS Shell Dlg") || family == QLatin1String("MS Sans Serif")) {
+    font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setStyleHint(QFont::SansSerif);
+  } else {
+    font.setFamily(family);
+  }
+  font.setPointSize(tpl.fontPoints > 0 ? tpl.fontPoints : 8);
+  return font;
+}
+
+BaseUnits DialogBaseUnits(const QFont& font) {
+  const QFontMetrics fm(font);
+  const int letters =
+      fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  return BaseUnits{std::max(1, (letters + 26) / 52), std::max(1, fm.height())};
+}
+
+QRect DialogUnitsToPixels(const Rect& rect, BaseUnits units) {
+  const int left = MulDivRound(rect.x, units.x, 4);
+  const int top = MulDivRound(rect.y, units.y, 8);
+  const int right = MulDivRound(rect.x + rect.w, units.x, 4);
+  const int bottom = MulDivRound(rect.y + rect.h, units.y, 8);
+  return QRect(left, top, right - left, bottom - top);
+}
+
+// ---------------------------------------------------------------------------------------
+
+DialogWidget::DialogWidget(QtWindow& window, QWidget* parent) : QDialog(parent), window_(&window) {
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+  setSizeGripEnabled(false);
+}
+
+bool DialogWidget::HandleKey(QKeyEvent* event) {
+  if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+  const int key = event->key();
+  if (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_Escape && key != Qt::Key_F1)
+    return false;
+  event->accept();
+  // A held key repeats; the dialog gets one command per press.
+  if (event->isAutoRepeat() || !window_) return true;
+  QtWindow* window = window_;
+  if (key == Qt::Key_Escape) {
+    window->OnKeyCommand(IDCANCEL);
+  } else if (key == Qt::Key_F1) {
+    window->OnHelpKey();
+  } else {
+    window->OnKeyCommand(IDOK);
+  }
+  return true;
+}
+
+void DialogWidget::keyPressEvent(QKeyEvent* event) {
+  if (!HandleKey(event)) QDialog::keyPressEvent(event);
+}
+
+void DialogWidget::closeEvent(QCloseEvent* event) {
+  event->ignore();
+  if (window_) window_->OnCloseRequest();
+}
+
+bool DialogWidget::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && HandleKey(static_cast<QKeyEvent*>(event))) return true;
+  return QDialog::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------------------
+
+QtWindow::QtWindow(CDialog& dialog, const DialogTemplate& tpl, QWidget* parent,
+                   const std::filesystem::path& pictureDir,
+                   std::function<void(CDialog&)> onDestroyed)
+    : dialog_(dialog),
+      pictureDir_(pictureDir),
+      onDestroyed_(std::move(onDestroyed)),
+      widget_(new DialogWidget(*this, parent)),
+      guard_(std::make_unique<QObject>()) {
+  const QFont font = DialogFont(tpl);
+  widget_->setFont(font);
+  widget_->setWindowTitle(ToQString(tpl.title));
+  units_ = DialogBaseUnits(font);
+
+  const QRect frame = DialogUnitsToPixels(tpl.rect, units_);
+  widget_->setFixedSize(frame.size());
+  // The template's position counts from the owner's client area, or from the screen.
+  const QPoint origin = parent ? parent->mapToGlobal(QPoint(0, 0)) : QPoint(0, 0);
+  widget_->move(origin + frame.topLeft());
+
+  for (const ControlTemplate& ct : tpl.controls) {
+    const QRect px = DialogUnitsToPixels(ct.rect, units_);
+    QWidget* w = MakeControl(ct, px);
+    if (Has(ct.style, kHidden)) w->hide();
+    if (Has(ct.style, kDisabled)) w->setEnabled(false);
+    if (ct.id != kStaticId) {
+      ControlState& c = controls_[ct.id];
+      c.kind = ct.kind;
+      c.style = ct.style;
+      c.widget = w;
+      c.text = ct.caption;
+    }
+  }
+}
+
+QWidget* QtWindow::MakeControl(const ControlTemplate& ct, const QRect& px) {
+  const int id = ct.id;
+  const QString caption = DisplayText(ct.caption);
+  QWidget* made = nullptr;
+  switch (ct.kind) {
+    case ControlKind::PushButton: {
+      auto* b = new QPushButton(widget_);
+      // Enter belongs to the dialog, not to the focused button.
+      b->setAutoDefault(false);
+      b->setText(Has(ct.style, kMultiLine)
+                     ? WrapCaption(caption, b->fontMetrics(), px.width() - 2 * kButtonTextMargin)
+                     : caption);
+      QObject::connect(b, &QPushButton::clicked, guard_.get(),
+                       [this, id] { Send(id, Notify::Clicked); });
+      made = b;
+      break;
+    }
+    case ControlKind::CheckBox: {
+      auto* b = new QCheckBox(caption, widget_);
+      // clicked comes after the toggle and only from the user.
+      QObject::connect(b, &QCheckBox::clicked, guard_.get(),
+                       [this, id] { Send(id, Notify::Clicked); });
+      made = b;
+      break;
+    }
+    case ControlKind::RadioButton: {
+      auto* b = new RadioButton(caption, widget_);
+      b->setAutoExclusive(false);
+      QObject::connect(b, &QRadioButton::clicked, guard_.get(),
+                       [this, id] { Send(id, Notify::Clicked); });
+      made = b;
+      break;
+    }
+    case ControlKind::Edit: {
+      if (Has(ct.style, kMultiLine)) {
+        auto* e = new QPlainTextEdit(widget_);
+        e->setReadOnly(Has(ct.style, kReadOnly));
+        e->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        e->setVerticalScrollBarPolicy(Has(ct.style, kVScroll) ? Qt::ScrollBarAlwaysOn
+                                                              : Qt::ScrollBarAlwaysOff);
+        e->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        if (!Has(ct.style, kBorder)) e->setFrameShape(QFrame::NoFrame);
+        e->setPlainText(caption);
+        QObject::connect(e, &QPlainTextEdit::textChanged, guard_.get(), [this, id] {
+          if (settingText_) return;
+          if (ControlState* c = Find(id)) c->edited = true;
+        });
+        made = e;
+      } else {
+        auto* e = new QLineEdit(widget_);
+        e->setFrame(Has(ct.style, kBorder));
+        e->setReadOnly(Has(ct.style, kReadOnly));
+        // Tight margins: a one-line edit is barely higher than its text.
+        e->setTextMargins(1, 0, 1, 0);
+        e->setText(caption);
+        QObject::connect(e, &QLineEdit::textChanged, guard_.get(), [this, id] {
+          if (!settingText_) Send(id, Notify::Changed);
+        });
+        made = e;
+      }
+      widget_->WatchKeysOf(made);
+      break;
+    }
+    case ControlKind::Static: {
+      auto* l = new QLabel(widget_);
+      l->setTextFormat(Qt::PlainText);
+      l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      l->setText(caption);
+      // A label never takes the mouse from the controls it overlaps.
+      l->setAttribute(Qt::WA_TransparentForMouseEvents);
+      made = l;
+      break;
+    }
+    case ControlKind::Bitmap: {
+      auto* l = new QLabel(widget_);
+      l->setAlignment(Qt::AlignCenter);
+      l->setAttribute(Qt::WA_TransparentForMouseEvents);
+      const QPixmap picture = Picture(ct.resource);
+      if (!picture.isNull()) {
+        l->setPixmap(picture.scaled(px.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+      }
+      made = l;
+      break;
+    }
+    case ControlKind::ComboBox: {
+      auto* c = new QComboBox(widget_);
+      c->setEditable(Has(ct.style, kDropDown));
+      c->setInsertPolicy(QComboBox::NoInsert);
+      if (c->isEditable()) {
+        c->setCompleter(nullptr);
+        QObject::connect(c->lineEdit(), &QLineEdit::textEdited, guard_.get(),
+                         [this, id] { Send(id, Notify::EditChange); });
+        widget_->WatchKeysOf(c->lineEdit());
+      }
+      QObject::connect(c, &QComboBox::activated, guard_.get(),
+                       [this, id] { Send(id, Notify::SelChange); });
+      widget_->WatchKeysOf(c);
+      made = c;
+      break;
+    }
+    case ControlKind::Progress: {
+      auto* p = new QProgressBar(widget_);
+      p->setTextVisible(false);
+      p->setRange(0, 100);
+      p->setValue(0);
+      made = p;
+      break;
+    }
+  }
+  widget_->WatchKeysOf(made);
+
+  QRect geometry = px;
+  if (auto* combo = qobject_cast<QComboBox*>(made)) {
+    // The template's height holds the opened list; the box itself is one field high.
+    const int field = std::min(px.height(), combo->sizeHint().height());
+    geometry.setHeight(field);
+    const int row = std::max(1, QFontMetrics(widget_->font()).height() + 2);
+    combo->setMaxVisibleItems(std::max(1, (px.height() - field) / row));
+  }
+  made->setGeometry(geometry);
+  return made;
+}
+
+QtWindow::~QtWindow() {
+  *alive_ = false;
+  for (auto& [id, timer] : timers_) timer->stop();
+  // No further notification may reach the dialog object.
+  guard_.reset();
+  if (box_) box_->done(QMessageBox::Cancel);
+  if (widget_) {
+    widget_->Detach();
+    // Owned dialogs get a life of their own rather than being deleted under their objects.
+    for (QDialog* child : widget_->findChildren<QDialog*>(Qt::FindDirectChildrenOnly)) {
+      auto* owned = dynamic_cast<DialogWidget*>(child);
+      if (!owned) continue;
+      const bool visible = owned->isVisible();
+      const QPoint position = owned->pos();
+      owned->setParent(nullptr, owned->windowFlags());
+      owned->move(position);
+      owned->setVisible(visible);
+    }
+    widget_->hide();
+    // This may run inside a signal of one of the widget's children, so it goes later.
+    widget_->deleteLater();
+  }
+  if (onDestroyed_) onDestroyed_(dialog_);
+}
+
+void QtWindow::Retire() {
+  for (auto& [id, timer] : timers_) timer->stop();
+  if (box_) box_->done(QMessageBox::Cancel);
+  if (widget_) widget_->hide();
+}
+
+QWidget* QtWindow::Control(int id) const {
+  const ControlState* c = Find(id);
+  return c ? c->widget : nullptr;
+}
+
+QtWindow::ControlState* QtWindow::Find(int id) {
+  if (id == kStaticId || !widget_) return nullptr;
+  auto it = controls_.find(id);
+  return it == controls_.end() ? nullptr : &it->second;
+}
+
+const QtWindow::ControlState* QtWindow::Find(int id) const {
+  if (id == kStaticId || !widget_) return nullptr;
+  auto it = controls_.find(id);
+  return it == controls_.end() ? nullptr : &it->second;
+}
+
+QtWindow::ControlState* QtWindow::Find(int id, ControlKind kind) {
+  ControlState* c = Find(id);
+  return c && c->kind == kind ? c : nullptr;
+}
+
+const QtWindow::ControlState* QtWindow::Find(int id, ControlKind kind) const {
+  const ControlState* c = Find(id);
+  return c && c->kind == kind ? c : nullptr;
+}
+
+QPixmap QtWindow::Picture(int resource) const {
+  const char* file = res::PictureFile(resource);
+  if (!file) return QPixmap();
+  return QPixmap(QString::fromStdString((pictureDir_ / file).string()));
+}
+
+// ---------------------------------------------------------------------------------------
+// Texts
+
+WString QtWindow::GetText(int id) const {
+  const ControlState* c = Find(id);
+  if (!c) return WString();
+  switch (c->kind) {
+    case ControlKind::Edit:
+      if (Has(c->style, kMultiLine)) {
+        if (!c->edited) return c->text;
+        QString s = static_cast<QPlainTextEdit*>(c->widget)->toPlainText();
+        s.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+        return FromQString(s);
+      }
+      return FromQString(static_cast<QLineEdit*>(c->widget)->text());
+    case ControlKind::ComboBox:
+      return FromQString(static_cast<QComboBox*>(c->widget)->currentText());
+    default:
+      return c->text;
+  }
+}
+
+void QtWindow::ShowCaption(ControlState& c) {
+  const QString shown = DisplayText(c.text);
+  switch (c.kind) {
+    case ControlKind::PushButton: {
+      auto* b = static_cast<QPushButton*>(c.widget);
+      b->setText(Has(c.style, kMultiLine)
+                     ? WrapCaption(shown, b->fontMetrics(), b->width() - 2 * kButtonTextMargin)
+                     : shown);
+      break;
+    }
+    case ControlKind::CheckBox:
+    case ControlKind::RadioButton:
+      static_cast<QAbstractButton*>(c.widget)->setText(shown);
+      break;
+    case ControlKind::Static:
+      static_cast<QLabel*>(c.widget)->setText(shown);
+      break;
+    default:
+      break;
+  }
+}
+
+void QtWindow::SetText(int id, const WString& text) {
+  ControlState* c = Find(id);
+  if (!c) return;
+  switch (c->kind) {
+    case ControlKind::Edit:
+      if (Has(c->style, kMultiLine)) {
+        c->text = text;
+        c->edited = false;
+        settingText_ = true;
+        static_cast<QPlainTextEdit*>(c->widget)->setPlainText(DisplayText(text));
+        settingText_ = false;
+        return;
+      }
+      settingText_ = true;
+      static_cast<QLineEdit*>(c->widget)->setText(ToQString(text));
+      settingText_ = false;
+      // Like a typed change, and once, even when the text stays the same. The dialog may
+      // destroy this window from its handler, so nothing follows.
+      Send(id, Notify::Changed);
+      return;
+    case ControlKind::ComboBox: {
+      auto* combo = static_cast<QComboBox*>(c->widget);
+      if (combo->isEditable()) combo->setEditText(ToQString(text));
+      return;
+    }
+    default:
+      c->text = text;
+      ShowCaption(*c);
+      return;
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Buttons and states
+
+int QtWindow::GetCheck(int id) const {
+  const ControlState* c = Find(id);
+  if (!c || (c->kind != ControlKind::CheckBox && c->kind != ControlKind::RadioButton))
+    return BST_UNCHECKED;
+  return static_cast<QAbstractButton*>(c->widget)->isChecked() ? BST_CHECKED : BST_UNCHECKED;
+}
+
+void QtWindow::SetCheck(int id, int state) {
+  ControlState* c = Find(id);
+  if (!c || (c->kind != ControlKind::CheckBox && c->kind != ControlKind::RadioButton)) return;
+  static_cast<QAbstractButton*>(c->widget)->setChecked(state == BST_CHECKED);
+}
+
+bool QtWindow::IsEnabled(int id) const {
+  const ControlState* c = Find(id);
+  return c && c->widget->isEnabledTo(widget_);
+}
+
+void QtWindow::Enable(int id, bool enable) {
+  if (ControlState* c = Find(id)) c->widget->setEnabled(enable);
+}
+
+bool QtWindow::IsVisible(int id) const {
+  const ControlState* c = Find(id);
+  return c && !c->widget->isHidden();
+}
+
+void QtWindow::Show(int id, bool show) {
+  if (ControlState* c = Find(id)) c->widget->setVisible(show);
+}
+
+void QtWindow::SetRedraw(int id, bool redraw) {
+  if (ControlState* c = Find(id)) c->widget->setUpdatesEnabled(redraw);
+}
+
+void QtWindow::ScrollToEnd(int id) {
+  ControlState* c = Find(id, ControlKind::Edit);
+  if (!c) return;
+  if (auto* e = qobject_cast<QPlainTextEdit*>(c->widget)) {
+    e->moveCursor(QTextCursor::End);
+    e->ensureCursorVisible();
+  } else if (auto* line = qobject_cast<QLineEdit*>(c->widget)) {
+    line->end(false);
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Combo boxes
+
+int QtWindow::AddString(int id, const WString& text) {
+  ControlState* c = Find(id, ControlKind::ComboBox);
+  if (!c) return -1;
+  auto* combo = static_cast<QComboBox*>(c->widget);
+  const QString item = ToQString(text);
+  int index = combo->count();
+  if (Has(c->style, kSorted)) {
+    // Before the first entry that sorts after it, ignoring case; equal entries keep the
+    // order in which they came.
+    for (int i = 0; i < combo->count(); ++i) {
+      if (QString::compare(combo->itemText(i), item, Qt::CaseInsensitive) > 0) {
+        index = i;
+        break;
+      }
+    }
+  }
+  return InsertString(id, index, text);
+}
+
+int QtWindow::InsertString(int id, int index, const WString& text) {
+  ControlState* c = Find(id, ControlKind::ComboBox);
+  if (!c) return -1;
+  auto* combo = static_cast<QComboBox*>(c->widget);
+  if (index == -1) index = combo->count();
+  if (index < 0 || index > combo->count()) return -1;
+  const int selected = combo->currentIndex();
+  const QString editText = combo->currentText();
+  combo->insertItem(index, ToQString(text));
+  // Qt selects the first entry put into an empty list; the dialogs expect no selection.
+  if (selected == -1 && combo->currentIndex() != -1) {
+    combo->setCurrentIndex(-1);
+    if (combo->isEditable()) combo->setEditText(editText);
+  }
+  return index;
+}
+
+int QtWindow::DeleteString(int id, int index) {
+  ControlState* c = Find(id, ControlKind::ComboBox);
+  if (!c) return -1;
+  auto* combo = static_cast<QComboBox*>(c->widget);
+  if (index < 0 || index >= combo->count()) return -1;
+  const bool wasSelected = combo->currentIndex() == index;
+  const QString editText = combo->currentText();
+  combo->removeItem(index);
+  if (wasSelected) combo->setCurrentIndex(-1);
+  if (combo->isEditable()) combo->setEditText(editText);
+  return combo->count();
+}
+
+void QtWindow::ResetContent(int id) {
+  ControlState* c = Find(id, ControlKind::ComboBox);
+  if (!c) return;
+  auto* combo = static_cast<QComboBox*>(c->widget);
+  const QString editText = combo->currentText();
+  combo->clear();
+  if (combo->isEditable()) combo->setEditText(editText);
+}
+
+int QtWindow::GetCount(int id) const {
+  const ControlState* c = Find(id, ControlKind::ComboBox);
+  return c ? static_cast<QComboBox*>(c->widget)->count() : 0;
+}
+
+WString QtWindow::GetItemText(int id, int index) const {
+  const ControlState* c = Find(id, ControlKind::ComboBox);
+  if (!c) return WString();
+  auto* combo = static_cast<QComboBox*>(c->widget);
+  if (index < 0 || index >= combo->count()) return WString();
+  return FromQString(combo->itemText(index));
+}
+
+int QtWindow::GetCurSel(int id) const {
+  const ControlState* c = Find(id, ControlKind::ComboBox);
+  return c ? static_cast<QComboBox*>(c->widget)->currentIndex() : -1;
+}
+
+int QtWindow::SetCurSel(int id, int index) {
+  ControlState* c = Find(id, ControlKind::ComboBox);
+  if (!c) return -1;
+  auto* combo = static_cast<QComboBox*>(c->widget);
+  if (index < -1 || index >= combo->count()) return -1;
+  // With -1 the edit field empties too.
+  combo->setCurrentIndex(index);
+  if (index == -1 && combo->isEditable()) combo->setEditText(QString());
+  return index;
+}
+
+// ---------------------------------------------------------------------------------------
+// Progress bars
+
+void QtWindow::SetRange(int id, int lower, int upper) {
+  ControlState* c = Find(id, ControlKind::Progress);
+  if (!c) return;
+  auto* bar = static_cast<QProgressBar*>(c->widget);
+  const int pos = bar->value();
+  bar->setRange(lower, upper);
+  // Qt resets a bar whose value falls outside the new range.
+  bar->setValue(std::clamp(pos, bar->minimum(), bar->maximum()));
+}
+
+void QtWindow::SetPos(int id, int pos) {
+  ControlState* c = Find(id, ControlKind::Progress);
+  if (!c) return;
+  auto* bar = static_cast<QProgressBar*>(c->widget);
+  bar->setValue(std::clamp(pos, bar->minimum(), bar->maximum()));
+}
+
+int QtWindow::GetPos(int id) const {
+  const ControlState* c = Find(id, ControlKind::Progress);
+  return c ? static_cast<QProgressBar*>(c->widget)->value() : 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// The window
+
+void QtWindow::ShowWindow(bool show) {
+  if (widget_) widget_->setVisible(show);
+}
+
+bool QtWindow::IsWindowVisible() const { return widget_ && widget_->isVisible(); }
+
+void QtWindow::SetWindowPos(bool topmost, const Rect& rect) {
+  if (!widget_) return;
+  if (widget_->windowFlags().testFlag(Qt::WindowStaysOnTopHint) != topmost) {
+    // Changing window flags hides a window; it comes back as it was.
+    const bool visible = widget_->isVisible();
+    widget_->setWindowFlag(Qt::WindowStaysOnTopHint, topmost);
+    widget_->setVisible(visible);
+  }
+  widget_->setFixedSize(std::max(1, rect.w), std::max(1, rect.h));
+  widget_->move(rect.x, rect.y);
+}
+
+void QtWindow::SetWindowRegion(const Rect* region) {
+  if (!widget_) return;
+  if (region) {
+    widget_->setMask(QRegion(region->x, region->y, region->w, region->h));
+  } else {
+    widget_->clearMask();
+  }
+}
+
+void QtWindow::CenterWindow() {
+  if (!widget_) return;
+  QScreen* screen = widget_->screen();
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  if (!screen) return;
+  QRect frame = widget_->frameGeometry();
+  frame.moveCenter(screen->availableGeometry().center());
+  widget_->move(frame.topLeft());
+}
+
+void QtWindow::SetIcon(int resource) {
+  if (!widget_) return;
+  const QPixmap picture = Picture(resource);
+  if (!picture.isNull()) widget_->setWindowIcon(QIcon(picture));
+}
+
+void QtWindow::BringToFront() {
+  if (!widget_) return;
+  widget_->show();
+  widget_->raise();
+  widget_->activateWindow();
+}
+
+// ---------------------------------------------------------------------------------------
+// Timers
+
+unsigned QtWindow::SetTimer(unsigned id, unsigned periodMs) {
+  if (!widget_ || id == 0) return 0;
+  QTimer*& timer = timers_[id];
+  if (!timer) {
+    timer = new QTimer(widget_);
+    timer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(timer, &QTimer::timeout, guard_.get(), [this, id] {
+      if (Retired()) {
+        Retire();
+        return;
+      }
+      dialog_.DispatchTimer(id);
+    });
+  }
+  timer->start(static_cast<int>(std::min<unsigned>(periodMs, 0x7FFFFFFF)));
+  return id;
+}
+
+bool QtWindow::KillTimer(unsigned id) {
+  auto it = timers_.find(id);
+  if (it == timers_.end() || !it->second->isActive()) return false;
+  it->second->stop();
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Message boxes
+
+int QtWindow::MessageBox(const WString& text, const WString& caption, unsigned type) {
+  const bool yesNo = (type & 0x0Fu) == MB_YESNO;
+  const int dismissed = yesNo ? IDNO : IDOK;
+  if (!widget_ || box_) return dismissed;
+
+  QString shown = ToQString(text);
+  shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+
+  auto* box = new QMessageBox(widget_);
+  box->setWindowTitle(ToQString(caption));
+  box->setTextFormat(Qt::PlainText);
+  box->setText(shown);
+  box->setIcon(BoxIcon(type));
+  box->setWindowModality(Qt::WindowModal);
+  if (yesNo) {
+    box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box->setDefaultButton(QMessageBox::Yes);
+    box->setEscapeButton(QMessageBox::No);
+  } else {
+    box->setStandardButtons(QMessageBox::Ok);
+    box->setEscapeButton(QMessageBox::Ok);
+  }
+  box_ = box;
+
+  // An owned box goes away with its window, also when the dialog object merely lets go of
+  // the window while the box is open.
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, guard_.get(), [this] {
+    if (Retired()) Retire();
+  });
+  poll.start(kRetirePollMs);
+
+  // Timers keep ticking in this nested loop, and one of them may destroy this window.
+  const std::shared_ptr<bool> alive = alive_;
+  QPointer<QMessageBox> guardBox(box);
+  const int answer = box->exec();
+  if (!*alive) {
+    // The box belongs to the destroyed window's widget and goes with it.
+    return dismissed;
+  }
+  poll.stop();
+  box_ = nullptr;
+  if (guardBox) guardBox->deleteLater();
+  switch (answer) {
+    case QMessageBox::Yes:
+      return IDYES;
+    case QMessageBox::No:
+      return IDNO;
+    case QMessageBox::Ok:
+      return IDOK;
+    default:
+      return dismissed;
+  }
+}
+
+}  // namespace fw

@@ -1,0 +1,22 @@
+#pragma once
+// The three dialog templates and the picture resources of the program.
+
+#include "framework/Template.h"
+
+namespace res {
+
+inline constexpr int IDD_MAIN = 102;
+inline constexpr int IDD_DOWNLOAD = 133;
+inline constexpr int IDD_WRITETAG = 135;
+
+inline constexpr int IDR_MAINFRAME = 128;  // the program's icon
+inline constexpr int IDB_SCANNING = 132;   // picture shown while scanning in hidden mode
+
+const fw::DialogTemplate& MainTemplate();
+const fw::DialogTemplate& DownloadTemplate();
+const fw::DialogTemplate& WriteTagTemplate();
+
+// Resource file name (PNG) of a picture resource, relative to the resources folder.
+const char* PictureFile(int resource);
+
+}  // namespace res

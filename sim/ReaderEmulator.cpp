@@ -1,0 +1,439 @@
+#include "sim/ReaderEmulator.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace sim {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// Printable junk for Fault::Garbage: long enough to look like a line, never a blank or a
+// control character, so it cannot be mistaken for a short scan state.
+constexpr std::size_t kGarbageMinLength = 8;
+constexpr char kGarbageFirst = 0x21;
+constexpr char kGarbageLast = 0x7E;
+
+constexpr char kPrintableFirst = 0x20;
+constexpr char kPrintableLast = 0x7E;
+
+// First characters of every line kind that is not a tag line; a tag type starting with one
+// of them would be taken for that kind by the application.
+constexpr std::string_view kLineKindLetters = "VSXCRcrIw";
+
+// 'c' + option, ISO and tag-type bytes + "xxxx"; 'r' + tag-type and HDX bytes.
+constexpr std::size_t kWriteConfigLength = 11;
+constexpr std::size_t kWriteTagTypesLength = 5;
+constexpr std::string_view kWriteConfigTail = "xxxx";
+
+constexpr std::string_view kOk = "OK";
+constexpr std::string_view kNo = "NO";
+
+std::string Hex2(uint8_t value) {
+  return {kHexDigits[value >> 4], kHexDigits[value & 0x0F]};
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  return -1;
+}
+
+// The byte written as two hexadecimal digits at pos of text; nothing when they are not.
+std::optional<uint8_t> HexByte(std::string_view text, std::size_t pos) {
+  if (pos + 2 > text.size()) {
+    return std::nullopt;
+  }
+  const int high = HexValue(text[pos]);
+  const int low = HexValue(text[pos + 1]);
+  if (high < 0 || low < 0) {
+    return std::nullopt;
+  }
+  return static_cast<uint8_t>(high * 16 + low);
+}
+
+bool IsPrintable(char c) { return c >= kPrintableFirst && c <= kPrintableLast; }
+
+// The command text followed by "OK" or "NO", cut so that the suffix always fits the line.
+std::string Echo(std::string_view line, std::string_view suffix) {
+  std::string echo(line.substr(0, kMaxLineLength - suffix.size()));
+  echo += suffix;
+  return echo;
+}
+
+// The command text with its first parameter character changed, as if one byte had been
+// corrupted on the way.
+std::string WrongEcho(std::string_view line) {
+  std::string wrong(line);
+  if (wrong.size() < 2) {
+    wrong.push_back('?');
+  } else {
+    wrong[1] = wrong[1] == '?' ? '!' : '?';
+  }
+  return Echo(wrong, kOk);
+}
+
+bool AppliesTo(Fault fault, bool isSetCommand) {
+  switch (fault) {
+    case Fault::None:
+      return false;
+    case Fault::AnswerNO:
+    case Fault::BadEcho:
+      return isSetCommand;
+    case Fault::NoAnswer:
+    case Fault::Garbage:
+    case Fault::SplitBytes:
+    case Fault::DropByte:
+    case Fault::Delay:
+      return true;
+  }
+  return false;
+}
+
+// Technology bits of the tag-type byte by the type code the reader reports.
+struct TypeBit {
+  std::string_view type;
+  uint8_t bit;
+};
+constexpr std::array<TypeBit, 10> kTypeBits = {{
+    {"80", 0x80},
+    {"40", 0x40},
+    {"20", 0x20},
+    {"13", 0x10},
+    {"15", 0x10},
+    {"17", 0x10},
+    {"08", 0x08},
+    {"04", 0x04},
+    {"02", 0x02},
+    {"01", 0x01},
+}};
+constexpr std::array<std::string_view, 2> kHdxTypes = {"A0", "A7"};
+
+}  // namespace
+
+ReaderEmulator::ReaderEmulator(EmulatorOptions options)
+    : options_(std::move(options)),
+      config_(options_.config),
+      powered_(options_.powered),
+      random_(options_.seed) {
+  commands_['V'] = {&ReaderEmulator::OnVersion, CommandKind::Query};
+  commands_['C'] = {&ReaderEmulator::OnReadConfig, CommandKind::Query};
+  commands_['R'] = {&ReaderEmulator::OnReadTagTypes, CommandKind::Query};
+  commands_['S'] = {&ReaderEmulator::OnTrigger, CommandKind::Query};
+  commands_['c'] = {&ReaderEmulator::OnWriteConfig, CommandKind::Set};
+  commands_['r'] = {&ReaderEmulator::OnWriteTagTypes, CommandKind::Set};
+}
+
+void ReaderEmulator::Feed(std::string_view bytes, Time now) {
+  if (!powered_) {
+    return;
+  }
+  for (const char c : bytes) {
+    if (c == '\n') {
+      continue;
+    }
+    if (c == kCarriageReturn) {
+      const std::string line = std::move(input_);
+      const bool overflow = inputOverflow_;
+      input_.clear();
+      inputOverflow_ = false;
+      if (!overflow) {
+        HandleLine(line, now);
+      }
+      continue;
+    }
+    if (input_.size() >= kMaxCommandLength) {
+      inputOverflow_ = true;
+      continue;
+    }
+    input_.push_back(c);
+  }
+}
+
+std::string ReaderEmulator::Poll(Time now) {
+  std::string out;
+  if (!powered_) {
+    return out;
+  }
+  while (!output_.empty() && output_.front().due <= now) {
+    Pending pending = std::move(output_.front());
+    output_.pop_front();
+    if (pending.scanResult) {
+      out += ScanResult();
+      out += kCarriageReturn;
+    } else {
+      out += pending.bytes;
+    }
+  }
+  return out;
+}
+
+std::optional<Time> ReaderEmulator::NextDue() const {
+  if (output_.empty()) {
+    return std::nullopt;
+  }
+  return output_.front().due;
+}
+
+void ReaderEmulator::SetPowered(bool powered) {
+  powered_ = powered;
+  if (!powered) {
+    output_.clear();
+    input_.clear();
+    inputOverflow_ = false;
+    lastRead_.reset();
+  }
+}
+
+bool ReaderEmulator::PutTag(Tag tag) {
+  if (!IsValidTag(tag)) {
+    return false;
+  }
+  tag_ = std::move(tag);
+  return true;
+}
+
+void ReaderEmulator::RemoveTag() { tag_.reset(); }
+
+void ReaderEmulator::SendResetReport(Time now) {
+  if (!powered_) {
+    return;
+  }
+  output_.clear();
+  input_.clear();
+  inputOverflow_ = false;
+  lastRead_.reset();
+  QueueLine(now, kResetReport);
+}
+
+void ReaderEmulator::SetFault(Fault fault, int count) {
+  if (fault == Fault::None || count == 0) {
+    fault_ = Fault::None;
+    faultCount_ = 0;
+    return;
+  }
+  fault_ = fault;
+  faultCount_ = count < 0 ? kEveryCommand : count;
+}
+
+bool ReaderEmulator::IsValidTag(const Tag& tag) {
+  if (tag.type.size() != 2 || tag.code.size() > kMaxCodeLength) {
+    return false;
+  }
+  for (const char c : tag.type) {
+    if (c == ' ' || !IsPrintable(c)) {
+      return false;
+    }
+  }
+  if (kLineKindLetters.find(tag.type[0]) != std::string_view::npos) {
+    return false;
+  }
+  return std::all_of(tag.code.begin(), tag.code.end(), IsPrintable);
+}
+
+std::string ReaderEmulator::TagLine(const Tag& tag) {
+  std::string line = tag.type + tag.code;
+  uint8_t check = 0;
+  for (const char c : line) {
+    check ^= static_cast<uint8_t>(c);
+  }
+  line += kHexDigits[check & 0x0F];
+  return line;
+}
+
+void ReaderEmulator::HandleLine(std::string_view line, Time now) {
+  if (line.empty()) {
+    return;
+  }
+  received_.emplace_back(line);
+  if (received_.size() > kHistoryLength) {
+    received_.pop_front();
+  }
+
+  const Command& command = commands_[static_cast<uint8_t>(line[0])];
+  if (command.handler == nullptr) {
+    return;
+  }
+  const bool isSet = command.kind == CommandKind::Set;
+  const Fault fault = AppliesTo(fault_, isSet) ? fault_ : Fault::None;
+
+  // Faults that stand for a command lost or refused on the way act before the reader does.
+  switch (fault) {
+    case Fault::NoAnswer:
+      UseFault();
+      return;
+    case Fault::AnswerNO:
+      UseFault();
+      QueueLine(now, Echo(line, kNo));
+      return;
+    case Fault::BadEcho:
+      UseFault();
+      QueueLine(now, WrongEcho(line));
+      return;
+    default:
+      break;
+  }
+
+  Answer answer = (this->*command.handler)(line);
+  if (answer.lines.empty()) {
+    return;
+  }
+  // The remaining faults spoil the answer on its way back; the command itself took effect.
+  if (fault != Fault::None) {
+    UseFault();
+  }
+  Time due = now;
+  if (fault == Fault::Delay) {
+    due += options_.faultDelay;
+  }
+  if (fault == Fault::Garbage) {
+    answer.lines = {GarbageLine()};
+    answer.startsScan = false;
+  }
+
+  std::string first = answer.lines.front().substr(0, kMaxLineLength);
+  if (fault == Fault::DropByte) {
+    first.erase(first.size() / 2, 1);
+  }
+  if (fault == Fault::SplitBytes) {
+    const std::string bytes = first + kCarriageReturn;
+    const std::size_t half = bytes.size() / 2;
+    Queue(due, bytes.substr(0, half));
+    Queue(due + kSplitPause, bytes.substr(half));
+  } else {
+    QueueLine(due, first);
+  }
+  for (std::size_t i = 1; i < answer.lines.size(); ++i) {
+    QueueLine(due, answer.lines[i]);
+  }
+  if (answer.startsScan) {
+    Queue(due + options_.scanDelay, {}, true);
+  }
+}
+
+void ReaderEmulator::UseFault() {
+  if (faultCount_ > 0 && --faultCount_ == 0) {
+    fault_ = Fault::None;
+  }
+}
+
+// The queue is first in, first out: an entry whose time has come still waits for the
+// entries before it, so answers keep the order of their commands.
+void ReaderEmulator::Queue(Time due, std::string bytes, bool scanResult) {
+  output_.push_back({due, std::move(bytes), scanResult});
+}
+
+void ReaderEmulator::QueueLine(Time due, std::string_view line) {
+  std::string bytes(line.substr(0, kMaxLineLength));
+  bytes += kCarriageReturn;
+  Queue(due, std::move(bytes));
+}
+
+std::string ReaderEmulator::ScanResult() {
+  if (!tag_ || !ReadsType(tag_->type)) {
+    return "S0";
+  }
+  if ((config_.option & kOptionReadOnce) != 0 && lastRead_ == tag_) {
+    return "SS";
+  }
+  lastRead_ = tag_;
+  return TagLine(*tag_);
+}
+
+// A technology is read when it is both supported and switched on in the settings. Type codes
+// without a technology bit (ISO Industrial, ATEX71, anything else) are always read.
+bool ReaderEmulator::ReadsType(std::string_view type) const {
+  for (const TypeBit& entry : kTypeBits) {
+    if (entry.type == type) {
+      return (config_.tagTypes & config_.supportedTypes & entry.bit) != 0;
+    }
+  }
+  for (const std::string_view hdxType : kHdxTypes) {
+    if (hdxType == type) {
+      return (config_.hdx & config_.hdxSupported & kHdxBit) != 0;
+    }
+  }
+  return true;
+}
+
+std::string ReaderEmulator::GarbageLine() {
+  std::uniform_int_distribution<std::size_t> length(kGarbageMinLength, kMaxLineLength);
+  std::uniform_int_distribution<int> character(kGarbageFirst, kGarbageLast);
+  std::string line(length(random_), ' ');
+  for (char& c : line) {
+    c = static_cast<char>(character(random_));
+  }
+  return line;
+}
+
+// Queries take no parameters: a query letter followed by anything is not understood and
+// gets no answer, like any other unknown command.
+
+ReaderEmulator::Answer ReaderEmulator::OnVersion(std::string_view line) {
+  if (line.size() != 1) {
+    return {};
+  }
+  return {{"V" + options_.firmware + " " + options_.commandSet}};
+}
+
+ReaderEmulator::Answer ReaderEmulator::OnReadConfig(std::string_view line) {
+  if (line.size() != 1) {
+    return {};
+  }
+  return {{"C" + Hex2(config_.option) + Hex2(config_.iso) + Hex2(config_.tagTypes) +
+           Hex2(config_.supportedTypes)}};
+}
+
+ReaderEmulator::Answer ReaderEmulator::OnReadTagTypes(std::string_view line) {
+  if (line.size() != 1) {
+    return {};
+  }
+  return {{"R" + Hex2(config_.tagTypes) + Hex2(config_.hdx) + Hex2(config_.supportedTypes) +
+           Hex2(config_.hdxSupported)}};
+}
+
+ReaderEmulator::Answer ReaderEmulator::OnTrigger(std::string_view line) {
+  if (line.size() != 1) {
+    return {};
+  }
+  return {{"S1"}, true};
+}
+
+// Settings commands accept hexadecimal digits of either case; the echo repeats the command
+// as received.
+ReaderEmulator::Answer ReaderEmulator::OnWriteConfig(std::string_view line) {
+  if (line.size() != kWriteConfigLength || line.substr(7) != kWriteConfigTail) {
+    return {{Echo(line, kNo)}};
+  }
+  const auto option = HexByte(line, 1);
+  const auto iso = HexByte(line, 3);
+  const auto tagTypes = HexByte(line, 5);
+  if (!option || !iso || !tagTypes) {
+    return {{Echo(line, kNo)}};
+  }
+  config_.option = *option;
+  config_.iso = *iso;
+  config_.tagTypes = *tagTypes;
+  return {{Echo(line, kOk)}};
+}
+
+ReaderEmulator::Answer ReaderEmulator::OnWriteTagTypes(std::string_view line) {
+  const auto tagTypes = HexByte(line, 1);
+  const auto hdx = HexByte(line, 3);
+  if (line.size() != kWriteTagTypesLength || !tagTypes || !hdx) {
+    return {{Echo(line, kNo)}};
+  }
+  config_.tagTypes = *tagTypes;
+  config_.hdx = *hdx;
+  return {{Echo(line, kOk)}};
+}
+
+}  // namespace sim

@@ -1,0 +1,221 @@
+#pragma once
+// The reader module as a protocol engine without I/O. Command bytes go in together with the
+// time they arrived; answer bytes come out of Poll once they are due. Time is whatever
+// monotonic count the caller keeps (a steady clock in the pty server, plain numbers of
+// milliseconds in tests), so nothing here sleeps or reads a clock.
+//
+// What the engine models: the firmware version and command set it reports, the reader's
+// settings bytes, the technologies it supports, at most one tag in its field, the supply
+// pin and a set of named faults. Every line it sends ends in a carriage return and holds at
+// most kMaxLineLength characters before it.
+//
+// The engine is not thread-safe; the pty server serialises all calls under its own lock.
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+using Millis = std::chrono::milliseconds;
+// A moment on the caller's monotonic clock. Finer than the delays, so that a server on a
+// real clock can hand its time over without rounding a delay short.
+using Time = std::chrono::microseconds;
+
+inline constexpr char kCarriageReturn = '\r';
+// Longest line the reader sends, not counting its carriage return.
+inline constexpr std::size_t kMaxLineLength = 34;
+// A tag line is the type code, the code and one check character within kMaxLineLength.
+inline constexpr std::size_t kMaxCodeLength = kMaxLineLength - 3;
+// Longest command line kept; a longer one is discarded whole when its carriage return comes.
+inline constexpr std::size_t kMaxCommandLength = 64;
+// How many received command lines the engine remembers for inspection.
+inline constexpr std::size_t kHistoryLength = 64;
+
+// Time from the scan status S1 to the scan's result.
+inline constexpr Millis kScanDelay{100};
+// Extra time an answer takes under Fault::Delay.
+inline constexpr Millis kFaultDelay{500};
+// Gap between the two parts of a line under Fault::SplitBytes. Longer than the application's
+// 50 ms receive tick, so the first part is read on its own.
+inline constexpr Millis kSplitPause{80};
+
+// Bits of the option byte and of the HDX bytes the engine acts on.
+inline constexpr uint8_t kOptionReadOnce = 0x40;
+inline constexpr uint8_t kHdxBit = 0x80;
+
+// Faults the engine can inject. Each applies to a number of commands (SetFault) and is
+// used up only by commands it applies to.
+enum class Fault {
+  None,
+  NoAnswer,    // any known command is lost: nothing is done and nothing is answered
+  AnswerNO,    // set commands are refused: echo + "NO", nothing is stored
+  BadEcho,     // set commands come back with one wrong character before "OK"; nothing stored
+  Garbage,     // any known command is carried out, but its whole answer (scan result
+               // included) is replaced by one line of random printable characters
+  SplitBytes,  // the first answer line arrives in two parts, kSplitPause apart
+  DropByte,    // the middle character of the first answer line is lost
+  Delay,       // the whole answer comes faultDelay later than it would
+};
+
+// Count for SetFault: the fault applies to every command until it is set to Fault::None.
+inline constexpr int kEveryCommand = -1;
+
+// A transponder in the reader's field: the two-character type code the reader reports
+// ("08" ISO FDX-b, "80" PSK1, "A0" HDX ...) and its code as the reader sends it.
+struct Tag {
+  std::string type;
+  std::string code;
+  friend bool operator==(const Tag&, const Tag&) = default;
+};
+
+// The reader's settings as they travel in the 'C', 'R', 'c' and 'r' lines. The defaults are
+// those of a reader fresh from the factory: LED on, every technology it supports read.
+struct ReaderConfig {
+  uint8_t option = 0x20;
+  uint8_t iso = 0x00;
+  uint8_t tagTypes = 0xFF;
+  uint8_t hdx = kHdxBit;
+  uint8_t supportedTypes = 0xFF;
+  uint8_t hdxSupported = kHdxBit;
+  friend bool operator==(const ReaderConfig&, const ReaderConfig&) = default;
+};
+
+struct EmulatorOptions {
+  // A '1' as the sixth character tells the application that configuration replies carry the
+  // tag-type fields; any other firmware text makes it ask with 'R'.
+  std::string firmware = "LF2.01";
+  std::string commandSet = "CRSWI";
+  ReaderConfig config;
+  Millis scanDelay = kScanDelay;
+  Millis faultDelay = kFaultDelay;
+  // A module in the expansion slot starts without supply until the application raises the pin.
+  bool powered = false;
+  // Seed of the junk that Fault::Garbage sends, so a run can be repeated.
+  uint32_t seed = 1;
+};
+
+class ReaderEmulator {
+ public:
+  explicit ReaderEmulator(EmulatorOptions options = {});
+
+  // Bytes from the application, received at time now. Complete command lines are handled
+  // at once; their answers become due at now or later. Line feeds are ignored so that a
+  // terminal program sending CR LF works. Dropped whole while unpowered.
+  void Feed(std::string_view bytes, Time now);
+
+  // Removes and returns the bytes due at time now, in the order they are sent. Answers keep
+  // the order of their commands: an answer never overtakes one queued before it, so a
+  // command sent during a scan is answered after the scan's result.
+  std::string Poll(Time now);
+
+  // When Poll can next return bytes; nothing when no output is pending.
+  std::optional<Time> NextDue() const;
+
+  // The supply pin. Switching off loses everything in flight (pending answers, a running
+  // scan, a half-received command) and the memory of the last tag read; the settings stay.
+  void SetPowered(bool powered);
+  bool IsPowered() const { return powered_; }
+
+  // Puts a tag into the field, replacing any tag there. Returns false and changes nothing
+  // when the tag cannot be sent in a tag line (see IsValidTag).
+  [[nodiscard]] bool PutTag(Tag tag);
+  void RemoveTag();
+  const std::optional<Tag>& TagInField() const { return tag_; }
+
+  // Sends a reset report line (kResetReport) at time now, as the module does after an
+  // internal reset: pending answers and a running scan are lost. Nothing while unpowered.
+  void SendResetReport(Time now);
+
+  // The next count commands the fault applies to get it; kEveryCommand for all of them.
+  // Fault::None or a count of 0 clears it.
+  void SetFault(Fault fault, int count = 1);
+  Fault ActiveFault() const { return fault_; }
+  int FaultCount() const { return faultCount_; }
+
+  const ReaderConfig& Config() const { return config_; }
+  void SetConfig(const ReaderConfig& config) { config_ = config; }
+
+  // The last kHistoryLength command lines received while powered, oldest first, without
+  // their carriage returns.
+  const std::deque<std::string>& ReceivedLines() const { return received_; }
+
+  // A tag is valid when its type is two printable non-blank characters that do not start
+  // another kind of reader line (V, S, X, C, R, c, r, I, w) and its code is at most
+  // kMaxCodeLength printable characters (blanks allowed).
+  static bool IsValidTag(const Tag& tag);
+  // The line a scan sends for the tag, without the carriage return: type code, code and a
+  // check character (the low four bits of the XOR of all bytes before it, as a hex digit).
+  static std::string TagLine(const Tag& tag);
+
+  static constexpr std::string_view kResetReport = "X reset";
+
+ private:
+  // Query commands ask and get a reply; set commands change settings and are answered with
+  // their echo followed by "OK" or "NO". Faults that concern echoes hit set commands only.
+  enum class CommandKind { Query, Set };
+
+  // What a handler wants sent: lines at once and, for a trigger, a scan result later.
+  struct Answer {
+    std::vector<std::string> lines;
+    bool startsScan = false;
+  };
+
+  using Handler = Answer (ReaderEmulator::*)(std::string_view line);
+
+  struct Command {
+    Handler handler = nullptr;
+    CommandKind kind = CommandKind::Query;
+  };
+
+  // An entry of the output queue: ready bytes, or a scan whose result is decided when due.
+  struct Pending {
+    Time due;
+    std::string bytes;
+    bool scanResult = false;
+  };
+
+  void HandleLine(std::string_view line, Time now);
+  // Counts one command the active fault was applied to.
+  void UseFault();
+  void Queue(Time due, std::string bytes, bool scanResult = false);
+  void QueueLine(Time due, std::string_view line);
+  std::string ScanResult();
+  bool ReadsType(std::string_view type) const;
+  std::string GarbageLine();
+
+  // Handlers of the dispatch table, one per command letter. Block writes ('w') and firmware
+  // download ('I') plug in here the same way.
+  Answer OnVersion(std::string_view line);
+  Answer OnReadConfig(std::string_view line);
+  Answer OnReadTagTypes(std::string_view line);
+  Answer OnTrigger(std::string_view line);
+  Answer OnWriteConfig(std::string_view line);
+  Answer OnWriteTagTypes(std::string_view line);
+
+  EmulatorOptions options_;
+  ReaderConfig config_;
+  std::array<Command, 256> commands_{};
+  bool powered_;
+
+  std::string input_;
+  bool inputOverflow_ = false;
+  std::deque<Pending> output_;
+  std::deque<std::string> received_;
+
+  std::optional<Tag> tag_;
+  std::optional<Tag> lastRead_;
+
+  Fault fault_ = Fault::None;
+  int faultCount_ = 0;
+  std::mt19937 random_;
+};
+
+}  // namespace sim
