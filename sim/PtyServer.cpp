@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <utility>
 
 namespace sim {
@@ -103,7 +104,16 @@ int PtyServer::Start() {
   slavePath_ = path.data();
   error_.clear();
   stopping_ = false;
-  thread_ = std::thread(&PtyServer::Run, this);
+  // The only call here that reports failure by throwing; it is turned into a result.
+  try {
+    thread_ = std::thread(&PtyServer::Run, this);
+  } catch (const std::system_error& error) {
+    master_.Reset();
+    slave_.Reset();
+    wake_.Reset();
+    slavePath_.clear();
+    return Fail("thread", error.code().value());
+  }
   return 0;
 }
 

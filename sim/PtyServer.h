@@ -75,6 +75,8 @@ class PtyServer {
   using Clock = std::chrono::steady_clock;
 
   void Run();
+  // Hands everything the application wrote to the engine.
+  void ReadInput();
   // The engine's time since the server was made. Events are stamped rounded up and polls
   // rounded down, so no delay the engine computes comes out short on the real clock.
   Time EventTime(Clock::time_point now) const;
@@ -87,7 +89,6 @@ class PtyServer {
   int Fail(const char* what, int error);
   // Makes the loop look at the engine again.
   void Wake();
-  void ReadInput();
 
   const Clock::time_point epoch_ = Clock::now();
 

@@ -224,8 +224,10 @@ QWidget* QtWindow::MakeControl(const ControlTemplate& ct, const QRect& px) {
   switch (ct.kind) {
     case ControlKind::PushButton: {
       auto* b = new QPushButton(widget_);
-      // Enter belongs to the dialog, not to the focused button.
+      // Enter belongs to the dialog, not to the focused button; the default button only
+      // looks the part (the dialog's key filter sees Enter first).
       b->setAutoDefault(false);
+      b->setDefault(Has(ct.style, kDefaultButton));
       b->setText(Has(ct.style, kMultiLine)
                      ? WrapCaption(caption, b->fontMetrics(), px.width() - 2 * kButtonTextMargin)
                      : caption);
@@ -277,7 +279,6 @@ QWidget* QtWindow::MakeControl(const ControlTemplate& ct, const QRect& px) {
         });
         made = e;
       }
-      widget_->WatchKeysOf(made);
       break;
     }
     case ControlKind::Static: {
@@ -313,7 +314,6 @@ QWidget* QtWindow::MakeControl(const ControlTemplate& ct, const QRect& px) {
       }
       QObject::connect(c, &QComboBox::activated, guard_.get(),
                        [this, id] { Send(id, Notify::SelChange); });
-      widget_->WatchKeysOf(c);
       made = c;
       break;
     }
@@ -345,7 +345,7 @@ QtWindow::~QtWindow() {
   for (auto& [id, timer] : timers_) timer->stop();
   // No further notification may reach the dialog object.
   guard_.reset();
-  if (box_) box_->done(QMessageBox::Cancel);
+  CloseBoxes();
   if (widget_) {
     widget_->Detach();
     // Owned dialogs get a life of their own rather than being deleted under their objects.
@@ -367,8 +367,15 @@ QtWindow::~QtWindow() {
 
 void QtWindow::Retire() {
   for (auto& [id, timer] : timers_) timer->stop();
-  if (box_) box_->done(QMessageBox::Cancel);
+  CloseBoxes();
   if (widget_) widget_->hide();
+}
+
+void QtWindow::CloseBoxes() {
+  // Innermost first; each one's nested loop returns once the loops inside it have.
+  for (auto it = boxes_.rbegin(); it != boxes_.rend(); ++it) {
+    if (*it) (*it)->done(QMessageBox::Cancel);
+  }
 }
 
 QWidget* QtWindow::Control(int id) const {
@@ -524,6 +531,9 @@ void QtWindow::ScrollToEnd(int id) {
   if (auto* e = qobject_cast<QPlainTextEdit*>(c->widget)) {
     e->moveCursor(QTextCursor::End);
     e->ensureCursorVisible();
+    // The caret may already count as visible on a partly shown last line; a log's reader
+    // wants the bottom.
+    e->verticalScrollBar()->setValue(e->verticalScrollBar()->maximum());
   } else if (auto* line = qobject_cast<QLineEdit*>(c->widget)) {
     line->end(false);
   }
@@ -653,6 +663,13 @@ void QtWindow::ShowWindow(bool show) {
 
 bool QtWindow::IsWindowVisible() const { return widget_ && widget_->isVisible(); }
 
+namespace {
+
+// Height of the handheld's own window caption, in pixels.
+constexpr int kHandheldCaptionPx = 28;
+
+}  // namespace
+
 void QtWindow::SetWindowPos(bool topmost, const Rect& rect) {
   if (!widget_) return;
   if (widget_->windowFlags().testFlag(Qt::WindowStaysOnTopHint) != topmost) {
@@ -661,14 +678,18 @@ void QtWindow::SetWindowPos(bool topmost, const Rect& rect) {
     widget_->setWindowFlag(Qt::WindowStaysOnTopHint, topmost);
     widget_->setVisible(visible);
   }
-  widget_->setFixedSize(std::max(1, rect.w), std::max(1, rect.h));
+  // The rectangle is the whole window as the handheld counts it, caption included; here
+  // the window manager draws the caption, so the client area is the rest.
+  widget_->setFixedSize(std::max(1, rect.w), std::max(1, rect.h - kHandheldCaptionPx));
   widget_->move(rect.x, rect.y);
 }
 
 void QtWindow::SetWindowRegion(const Rect* region) {
   if (!widget_) return;
   if (region) {
-    widget_->setMask(QRegion(region->x, region->y, region->w, region->h));
+    // Window coordinates on the handheld count its caption; the mask counts from the
+    // client area.
+    widget_->setMask(QRegion(region->x, region->y - kHandheldCaptionPx, region->w, region->h));
   } else {
     widget_->clearMask();
   }
@@ -731,7 +752,7 @@ bool QtWindow::KillTimer(unsigned id) {
 int QtWindow::MessageBox(const WString& text, const WString& caption, unsigned type) {
   const bool yesNo = (type & 0x0Fu) == MB_YESNO;
   const int dismissed = yesNo ? IDNO : IDOK;
-  if (!widget_ || box_) return dismissed;
+  if (!widget_) return dismissed;
 
   QString shown = ToQString(text);
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -751,7 +772,8 @@ int QtWindow::MessageBox(const WString& text, const WString& caption, unsigned t
     box->setStandardButtons(QMessageBox::Ok);
     box->setEscapeButton(QMessageBox::Ok);
   }
-  box_ = box;
+  // Boxes may nest: a timer tick can ask while an earlier box waits for its answer.
+  boxes_.push_back(box);
 
   // An owned box goes away with its window, also when the dialog object merely lets go of
   // the window while the box is open.
@@ -770,7 +792,7 @@ int QtWindow::MessageBox(const WString& text, const WString& caption, unsigned t
     return dismissed;
   }
   poll.stop();
-  box_ = nullptr;
+  boxes_.erase(std::remove(boxes_.begin(), boxes_.end(), guardBox), boxes_.end());
   if (guardBox) guardBox->deleteLater();
   switch (answer) {
     case QMessageBox::Yes:

@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "framework/Dialog.h"
 
@@ -156,6 +157,7 @@ class QtWindow final : public IWindow {
   // nothing of it should stay on screen or keep running.
   bool Retired() const { return dialog_.Window() != this; }
   void Retire();
+  void CloseBoxes();
 
   CDialog& dialog_;
   std::filesystem::path pictureDir_;
@@ -168,9 +170,9 @@ class QtWindow final : public IWindow {
   std::map<unsigned, QTimer*> timers_;  // children of widget_
   // Set while SetText changes a single-line edit, which sends its one notification itself.
   bool settingText_ = false;
-  // Open message box, if any, and a flag that outlives this object for the code that
-  // returns from the box's nested event loop.
-  QPointer<QMessageBox> box_;
+  // Open message boxes, outermost first, and a flag that outlives this object for the code
+  // that returns from a box's nested event loop.
+  std::vector<QPointer<QMessageBox>> boxes_;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

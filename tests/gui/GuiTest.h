@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDateTime>
 #include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 #include <functional>
 #include <map>
 #include <utility>
@@ -88,13 +90,17 @@ class GuiTest : public ::testing::Test {
   fw::QtHost host_{PELMOR_PICTURE_DIR};
 };
 
-// Calls act with the message box once one is open, from the event loop the box runs.
-inline void WhenMessageBoxOpens(std::function<void(QMessageBox&)> act) {
-  QTimer::singleShot(0, [act] {
+// Calls act with the message box once one is open, from the event loop the box runs. Gives
+// up, failing the test, when no box opens in time.
+inline void WhenMessageBoxOpens(std::function<void(QMessageBox&)> act, qint64 deadline = 0) {
+  if (deadline == 0) deadline = QDateTime::currentMSecsSinceEpoch() + kPatienceMs;
+  QTimer::singleShot(1, [act, deadline] {
     if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
       act(*box);
+    } else if (QDateTime::currentMSecsSinceEpoch() > deadline) {
+      ADD_FAILURE() << "no message box opened";
     } else {
-      WhenMessageBoxOpens(act);
+      WhenMessageBoxOpens(act, deadline);
     }
   });
 }

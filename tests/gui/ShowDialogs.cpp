@@ -93,8 +93,7 @@ int main(int argc, char** argv) {
   d.SetPos(1058, 40);
 
   m.ShowWindow(true);
-  m.SetWindowPos(false, fw::Rect{0, 0, static_cast<fw::QtWindow&>(m).Widget()->width(),
-                                 static_cast<fw::QtWindow&>(m).Widget()->height()});
+  static_cast<fw::QtWindow&>(m).Widget()->move(0, 0);
   w.ShowWindow(true);
   d.ShowWindow(true);
   static_cast<fw::QtWindow&>(w).Widget()->move(260, 0);
@@ -113,7 +112,8 @@ int main(int argc, char** argv) {
   }
 
   if (holdMs > 0) {
-    QTimer::singleShot(holdMs, &app, &QApplication::quit);
+    // exit, not quit: quit asks the windows to close, and these leave that to their dialogs.
+    QTimer::singleShot(holdMs, &app, [] { QCoreApplication::exit(0); });
     app.exec();
   }
   return ok ? 0 : 1;

@@ -33,7 +33,7 @@ struct Row {
   int at;
 };
 
-struct DialogSpec {
+struct ExpectedDialog {
   int templateId;
   std::u16string title;
   int widthDu;
@@ -43,7 +43,7 @@ struct DialogSpec {
 
 const std::u16string kRule34(34, u'_');
 
-const DialogSpec kMain{
+const ExpectedDialog kMain{
     102,
     u"Pelmor",
     136,
@@ -90,7 +90,7 @@ const DialogSpec kMain{
         {1077, K::CheckBox, u"Auto Hide", {85, 154, 47, 10}, kShown},
     }};
 
-const DialogSpec kWriteTag{135,
+const ExpectedDialog kWriteTag{135,
                            u"Write Tag",
                            113,
                            124,
@@ -111,7 +111,7 @@ const DialogSpec kWriteTag{135,
                                {2, K::PushButton, u"Close", {60, 110, 50, 12}, kShown},
                            }};
 
-const DialogSpec kDownload{133,
+const ExpectedDialog kDownload{133,
                            u"Download Firmware",
                            115,
                            86,
@@ -171,27 +171,27 @@ QString Shown(const QWidget* w) {
   return QString();
 }
 
-class TemplateWidgets : public GuiTest, public ::testing::WithParamInterface<const DialogSpec*> {};
+class TemplateWidgets : public GuiTest, public ::testing::WithParamInterface<const ExpectedDialog*> {};
 
 TEST_P(TemplateWidgets, EveryControlHasItsKindCaptionPlaceAndStartState) {
-  const DialogSpec& spec = *GetParam();
-  fw::CDialog dialog(host_, spec.templateId);
+  const ExpectedDialog& expect = *GetParam();
+  fw::CDialog dialog(host_, expect.templateId);
   ASSERT_TRUE(dialog.Create(nullptr));
   auto& window = *static_cast<fw::QtWindow*>(dialog.Window());
   QDialog* top = window.Widget();
 
-  EXPECT_EQ(top->windowTitle(), fw::ToQString(spec.title));
+  EXPECT_EQ(top->windowTitle(), fw::ToQString(expect.title));
   const Units u = UnitsOf(top->font());
   EXPECT_EQ(window.Units().x, u.x);
   EXPECT_EQ(window.Units().y, u.y);
-  EXPECT_EQ(top->size(), Pixels({0, 0, spec.widthDu, spec.heightDu}, u).size());
+  EXPECT_EQ(top->size(), Pixels({0, 0, expect.widthDu, expect.heightDu}, u).size());
   EXPECT_EQ(top->minimumSize(), top->maximumSize()) << "the window is not of fixed size";
 
   // One widget per control, nothing more.
   EXPECT_EQ(top->findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(),
-            static_cast<qsizetype>(spec.rows.size()));
+            static_cast<qsizetype>(expect.rows.size()));
 
-  for (const Row& row : spec.rows) {
+  for (const Row& row : expect.rows) {
     SCOPED_TRACE(testing::Message() << "control " << row.id << " \"" << fw::ToUtf8(row.caption) << "\"");
     const QRect expected = Pixels(row.du, u);
     const QWidget* w = nullptr;
@@ -212,8 +212,9 @@ TEST_P(TemplateWidgets, EveryControlHasItsKindCaptionPlaceAndStartState) {
     EXPECT_EQ(w->isHidden(), (row.at & kHidden) != 0);
     EXPECT_EQ(w->isEnabled(), (row.at & kDisabled) == 0);
     // A wrapped caption is still the caption.
-    if (row.kind != K::Bitmap)
+    if (row.kind != K::Bitmap) {
       EXPECT_EQ(Shown(w).replace(QLatin1Char('\n'), QLatin1Char(' ')), fw::ToQString(row.caption));
+    }
 
     if (row.kind == K::ComboBox) {
       // The template's height includes the opened list; the box is one field high.
@@ -229,7 +230,7 @@ TEST_P(TemplateWidgets, EveryControlHasItsKindCaptionPlaceAndStartState) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialogs, TemplateWidgets, ::testing::Values(&kMain, &kWriteTag, &kDownload),
-                         [](const auto& info) { return std::to_string(info.param->templateId); });
+                         [](const auto& p) { return std::to_string(p.param->templateId); });
 
 TEST_F(GuiTest, MainDialogFitsTheHandheldScreenWidth) {
   fw::CDialog dialog(host_, 102);

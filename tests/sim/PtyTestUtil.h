@@ -52,12 +52,31 @@ inline bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+using Deadline = std::chrono::steady_clock::time_point;
+
+inline Deadline After(std::chrono::milliseconds timeout) {
+  return std::chrono::steady_clock::now() + timeout;
+}
+
+// Waits until fd is readable or the deadline has passed; false once it has passed.
+inline bool WaitReadable(int fd, Deadline deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  if (left.count() <= 0) {
+    return false;
+  }
+  pollfd p{fd, POLLIN, 0};
+  ::poll(&p, 1, static_cast<int>(left.count()));
+  return true;
+}
+
+inline bool WouldBlock(ssize_t got) { return got < 0 && (errno == EAGAIN || errno == EINTR); }
+
 // Reads byte by byte until terminator (kept in the result) or until timeout has passed;
 // nothing when the terminator did not come. Bytes after the terminator stay unread.
 inline std::optional<std::string> ReadUntil(int fd, char terminator,
                                             std::chrono::milliseconds timeout = kAnswerTimeout) {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + timeout;
+  const Deadline deadline = After(timeout);
   std::string text;
   while (true) {
     char c = 0;
@@ -67,40 +86,26 @@ inline std::optional<std::string> ReadUntil(int fd, char terminator,
       if (c == terminator) {
         return text;
       }
-      continue;
-    }
-    if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+    } else if (!WouldBlock(got) || !WaitReadable(fd, deadline)) {
       return std::nullopt;
     }
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) {
-      return std::nullopt;
-    }
-    pollfd p{fd, POLLIN, 0};
-    ::poll(&p, 1, static_cast<int>(left.count()));
   }
 }
 
 inline std::optional<std::string> ReadLine(int fd) { return ReadUntil(fd, '\r'); }
 
-// Everything that arrives within window.
+// Everything that arrives within window, or until the other end goes away.
 inline std::string ReadFor(int fd, std::chrono::milliseconds window) {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + window;
+  const Deadline deadline = After(window);
   std::string text;
   while (true) {
     char buffer[64];
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
     if (got > 0) {
       text.append(buffer, static_cast<std::size_t>(got));
-      continue;
-    }
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0 || (got < 0 && errno != EAGAIN && errno != EINTR) || got == 0) {
+    } else if (!WouldBlock(got) || !WaitReadable(fd, deadline)) {
       return text;
     }
-    pollfd p{fd, POLLIN, 0};
-    ::poll(&p, 1, static_cast<int>(left.count()));
   }
 }
 

@@ -1,0 +1,235 @@
+// The dialog framework on the headless host: timers on the virtual clock, the command
+// interpreter, message boxes, and the lifetime rules of windows.
+
+#include "framework/headless/HeadlessHost.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "framework/Controls.h"
+
+namespace {
+
+using namespace fw;
+
+// A dialog on the Write Tag template (it has push buttons, radio buttons, a combo box and
+// a static) that records what reaches it.
+class Probe : public CDialog {
+ public:
+  explicit Probe(IHost& host, int tpl = 135) : CDialog(host, tpl) {
+    MapClicked(1068, [this] { events.push_back("click 1068"); });
+    MapClicked(1070, [this] { events.push_back("click 1070"); });
+    MapCommand(1063, Notify::EditChange, [this] { events.push_back("edit 1063"); });
+  }
+  std::vector<std::string> events;
+  std::vector<uint64_t> ticks;
+  unsigned sleepInTick = 0;
+  bool destroyInTick = false;
+
+ protected:
+  void OnTimer(unsigned id) override {
+    ticks.push_back(Host().NowMs() * 10 + id);
+    if (sleepInTick) Sleep(sleepInTick);
+    if (destroyInTick) DestroyWindow();
+  }
+};
+
+struct Headless : ::testing::Test {
+  HeadlessHost host;
+  std::ostringstream out;
+  void SetUp() override { host.SetOutput(&out); }
+};
+
+TEST_F(Headless, TimersTickAtTheirPeriod) {
+  Probe p(host);
+  ASSERT_TRUE(p.Create(nullptr));
+  p.SetTimer(1, 50);
+  p.SetTimer(2, 20);
+  host.Advance(100);
+  // Time * 10 + id, in order of time.
+  EXPECT_EQ(p.ticks, (std::vector<uint64_t>{202, 402, 501, 602, 802, 1001, 1002}));
+}
+
+TEST_F(Headless, TicksMissedWhileAHandlerBlocksAreMerged) {
+  Probe p(host);
+  p.Create(nullptr);
+  p.SetTimer(1, 50);
+  p.sleepInTick = 300;
+  host.Advance(50);  // fires at 50, the handler blocks until 350
+  p.sleepInTick = 0;
+  host.Advance(60);  // one merged tick at 350, then 400
+  EXPECT_EQ(p.ticks, (std::vector<uint64_t>{501, 3501, 4001}));
+}
+
+TEST_F(Headless, KillAndRestartTimers) {
+  Probe p(host);
+  p.Create(nullptr);
+  p.SetTimer(1, 50);
+  host.Advance(30);
+  p.SetTimer(1, 50);  // restarts: next tick at 80
+  host.Advance(60);
+  EXPECT_EQ(p.ticks, (std::vector<uint64_t>{801}));
+  EXPECT_TRUE(p.KillTimer(1));
+  EXPECT_FALSE(p.KillTimer(1));
+  host.Advance(500);
+  EXPECT_EQ(p.ticks.size(), 1u);
+}
+
+TEST_F(Headless, WindowDestroyedInItsOwnTickIsSafe) {
+  Probe p(host);
+  p.Create(nullptr);
+  p.SetTimer(1, 10);
+  p.SetTimer(2, 10);
+  p.destroyInTick = true;
+  host.Advance(100);
+  EXPECT_FALSE(p.IsWindow());
+  EXPECT_EQ(p.ticks.size(), 1u);
+  EXPECT_TRUE(host.Timers().empty());
+  EXPECT_EQ(host.FindWindow(135), nullptr);
+}
+
+TEST_F(Headless, CommandsActAsAUser) {
+  Probe p(host);
+  p.Create(nullptr);
+  p.ShowWindow(true);
+  host.RunCommand("click 135:1068");
+  host.RunCommand("click 135:1070");
+  host.RunCommand("text 135:1063 12 345");
+  EXPECT_EQ(p.events, (std::vector<std::string>{"click 1068", "click 1070", "edit 1063"}));
+  EXPECT_EQ(p.GetDlgItemText(1063), u"12 345");
+  EXPECT_EQ(out.str(), "");
+}
+
+TEST_F(Headless, CommandErrorsChangeNothing) {
+  Probe p(host);
+  p.Create(nullptr);
+  p.ShowWindow(true);
+  HeadlessWindow* w = host.FindWindow(135);
+  w->Enable(1068, false);
+  w->Show(1070, false);
+  const char* bad[] = {
+      "click 135:1068",  // disabled
+      "click 135:1070",  // hidden
+      "click 135:9999",  // no such control
+      "click 133:2",     // no such dialog
+      "click 135",       // no control id
+      "click 135:1076",  // a static is no button
+      "text 135:1068 x", // a button takes no text
+      "check 135:1070 2",
+      "key F24 down",    // no key handler
+      "frobnicate",
+      "answer maybe",
+  };
+  for (const char* command : bad) {
+    out.str("");
+    host.RunCommand(command);
+    const std::string printed = out.str();
+    EXPECT_EQ(printed.rfind("error: ", 0), 0u) << command;
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << command;
+  }
+  EXPECT_TRUE(p.events.empty());
+  // A hidden dialog takes no commands either.
+  p.ShowWindow(false);
+  w->Enable(1068, true);
+  out.str("");
+  host.RunCommand("click 135:1068");
+  EXPECT_EQ(out.str().rfind("error: ", 0), 0u);
+  EXPECT_TRUE(p.events.empty());
+}
+
+class Checker : public CDialog {
+ public:
+  explicit Checker(IHost& host) : CDialog(host, 102) {
+    MapClicked(1059, [this] { clicks.push_back(IsDlgButtonChecked(1059)); });
+    MapCommand(1043, Notify::Changed, [this] { changes.push_back(GetDlgItemText(1043)); });
+  }
+  std::vector<int> clicks;
+  std::vector<WString> changes;
+
+ protected:
+  bool OnInitDialog() override { return true; }
+};
+
+TEST_F(Headless, CheckBoxesAndEdits) {
+  Checker c(host);
+  c.Create(nullptr);
+  c.ShowWindow(true);
+  host.RunCommand("click 102:1059");
+  host.RunCommand("check 102:1059 1");  // already ticked: no click
+  host.RunCommand("check 102:1059 0");
+  EXPECT_EQ(c.clicks, (std::vector<int>{1, 0}));
+  host.RunCommand("text 102:1043 41:42");
+  // The program setting the text is a change too.
+  c.SetDlgItemText(1043, u"0D");
+  EXPECT_EQ(c.changes, (std::vector<WString>{u"41:42", u"0D"}));
+  out.str("");
+  host.RunCommand("text 102:1003 x");  // the read-only log
+  EXPECT_EQ(out.str().rfind("error: ", 0), 0u);
+}
+
+TEST_F(Headless, MessageBoxesAreAnsweredAndPrinted) {
+  Probe p(host);
+  p.Create(nullptr);
+  EXPECT_EQ(p.MessageBox(u"Sure?\r\nReally", u"Warning", MB_YESNO), IDYES);
+  host.RunCommand("answer no");
+  // An OK box does not use up the queued answer.
+  EXPECT_EQ(p.MessageBox(u"Done", u"Info", MB_OK), IDOK);
+  EXPECT_EQ(p.MessageBox(u"Again?", u"Warning", MB_YESNO), IDNO);
+  EXPECT_EQ(out.str(),
+            "[Warning] Sure?\\r\\nReally -> Yes\n[Info] Done -> OK\n[Warning] Again? -> No\n");
+  ASSERT_EQ(host.MessageBoxes().size(), 3u);
+  EXPECT_EQ(host.MessageBoxes()[2].templateId, 135);
+}
+
+TEST_F(Headless, TimersTickWhileABoxIsOpen) {
+  Probe p(host);
+  p.Create(nullptr);
+  p.SetTimer(1, 10);
+  host.SetMessageBoxHook([&](const MessageBoxRecord&) {
+    host.Advance(35);
+    return IDNO;
+  });
+  EXPECT_EQ(p.MessageBox(u"?", u"Q", MB_YESNO), IDNO);
+  EXPECT_EQ(p.ticks.size(), 3u);
+}
+
+TEST_F(Headless, DestroyedWhileItsBoxIsOpen) {
+  Probe p(host);
+  p.Create(nullptr);
+  host.SetMessageBoxHook([&](const MessageBoxRecord&) {
+    p.DestroyWindow();
+    EXPECT_TRUE(p.IsBusy());
+    return IDOK;
+  });
+  p.MessageBox(u"x", u"y", MB_OK);
+  EXPECT_FALSE(p.IsWindow());
+  EXPECT_FALSE(p.IsBusy());
+}
+
+class Modal : public CDialog {
+ public:
+  explicit Modal(IHost& host, bool destroyInInit) : CDialog(host, 133), destroy_(destroyInInit) {}
+
+ protected:
+  bool OnInitDialog() override {
+    if (destroy_) DestroyWindow();
+    return true;
+  }
+
+ private:
+  bool destroy_;
+};
+
+TEST_F(Headless, ModalRunEndsByQuitOrDestruction) {
+  HeadlessHost real(HeadlessHost::ClockKind::Real);
+  Modal gone(real, true);
+  EXPECT_EQ(gone.DoModal(), -1);
+
+  Modal m(real, false);
+  real.RunCommand("quit");
+  m.DoModal();
+  EXPECT_FALSE(m.IsWindow());
+}
+
+}  // namespace

@@ -1,0 +1,181 @@
+// The pelmor program itself in --headless mode, driven through its standard input and
+// read from its standard output, as a script or a kiosk would use it.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "tests/app/Rig.h"
+
+namespace {
+
+constexpr int kBudgetMs = 8000;
+
+class Program {
+ public:
+  explicit Program(std::vector<std::string> args) {
+    int in[2];
+    int out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(in[0], STDIN_FILENO);
+      ::dup2(out[1], STDOUT_FILENO);
+      std::vector<char*> argv;
+      args.insert(args.begin(), PELMOR_BINARY);
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(PELMOR_BINARY, argv.data());
+      ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    stdin_ = in[1];
+    stdout_ = out[0];
+  }
+  ~Program() {
+    if (stdin_ >= 0) ::close(stdin_);
+    if (stdout_ >= 0) ::close(stdout_);
+    if (pid_ > 0 && !exited_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  void Send(const std::string& line) {
+    const std::string text = line + "\n";
+    ASSERT_EQ(::write(stdin_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+  // Reads standard output until it holds text; false when the budget runs out first.
+  bool WaitFor(const std::string& text, int budgetMs = kBudgetMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(budgetMs);
+    while (output_.find(text, 0) == std::string::npos && stdout_ >= 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            end - std::chrono::steady_clock::now())
+                            .count();
+      if (left <= 0) return false;
+      pollfd p{stdout_, POLLIN, 0};
+      if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+      char buf[4096];
+      const ssize_t n = ::read(stdout_, buf, sizeof buf);
+      if (n <= 0) {
+        ::close(stdout_);
+        stdout_ = -1;
+        break;
+      }
+      output_.append(buf, static_cast<size_t>(n));
+    }
+    return output_.find(text) != std::string::npos;
+  }
+  // Waits for the process to end; its exit status, or -1 when it did not end in time.
+  int Wait(int budgetMs = kBudgetMs) {
+    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+    if (pidfd < 0) return -1;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(budgetMs);
+    int result = -1;
+    for (;;) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        exited_ = true;
+        Collect();
+        result = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        break;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            end - std::chrono::steady_clock::now())
+                            .count();
+      if (left <= 0) break;
+      // Wake on output (read it, so a full pipe never blocks the program) or on its end.
+      pollfd p[2] = {{pidfd, POLLIN, 0}, {stdout_, POLLIN, 0}};
+      ::poll(p, stdout_ >= 0 ? 2 : 1, static_cast<int>(left));
+      if (p[1].revents) Collect();
+    }
+    ::close(pidfd);
+    return result;
+  }
+  // Reads what standard output holds now; closes it at its end.
+  void Collect() {
+    while (stdout_ >= 0) {
+      pollfd p{stdout_, POLLIN, 0};
+      if (::poll(&p, 1, 0) <= 0) return;
+      char buf[4096];
+      const ssize_t n = ::read(stdout_, buf, sizeof buf);
+      if (n <= 0) {
+        ::close(stdout_);
+        stdout_ = -1;
+        return;
+      }
+      output_.append(buf, static_cast<size_t>(n));
+    }
+  }
+  void Signal(int sig) { ::kill(pid_, sig); }
+  void CloseInput() {
+    ::close(stdin_);
+    stdin_ = -1;
+  }
+  const std::string& Output() const { return output_; }
+
+ private:
+  pid_t pid_ = -1;
+  int stdin_ = -1;
+  int stdout_ = -1;
+  bool exited_ = false;
+  std::string output_;
+};
+
+TEST(HeadlessProgram, SimulatedSessionFromStartToQuit) {
+  testing_rig::TempDir dir;
+  Program p({"--headless", "--simulate", "--app-dir", dir.Path().string()});
+  ASSERT_TRUE(p.WaitFor("Version: Pelmor (WCE) v3.05")) << p.Output();
+  EXPECT_EQ(p.Output().rfind("Connected...\r\nFirmwareversion: LF2.01\r\nCommandset: CRSWI\r\n", 0), 0u)
+      << p.Output();
+  // "Trg." stays disabled while the reader's trigger mode is off.
+  p.Send("click 102:1034");
+  ASSERT_TRUE(p.WaitFor("error: control 102:1034 is disabled\n")) << p.Output();
+  // The scan button reads the emulator's tag.
+  p.Send("key F24 down");
+  ASSERT_TRUE(p.WaitFor("Tag found! (999000012345678) \r\n")) << p.Output();
+  p.Send("key F24 up");
+  p.Send("click 102:1005");  // Clear
+  p.Send("quit");
+  EXPECT_EQ(p.Wait(), 0) << p.Output();
+  EXPECT_NE(p.Output().find("Successfully disconnected!\r\n"), std::string::npos) << p.Output();
+}
+
+TEST(HeadlessProgram, FailedOpenPrintsTheBoxAndExitsWithOne) {
+  testing_rig::TempDir dir;
+  Program p({"--headless", "--port", (dir.Path() / "no-such-tty").string(), "--app-dir",
+             dir.Path().string()});
+  EXPECT_EQ(p.Wait(), 1) << p.Output();
+  EXPECT_EQ(p.Output(),
+            "ERROR while opening comport\r\n"
+            "[Error] ERROR while opening comport\\r\\nMaybe another Pelmor application is "
+            "running?\\r\\nWhen not than probably the comport is not right configured, walk "
+            "through 'Step1' of the Pelmor software manual. -> OK\n");
+}
+
+TEST(HeadlessProgram, EndOfInputKeepsItRunningUntilASignal) {
+  testing_rig::TempDir dir;
+  Program p({"--headless", "--simulate", "--app-dir", dir.Path().string()});
+  ASSERT_TRUE(p.WaitFor("Version: ")) << p.Output();
+  p.CloseInput();
+  EXPECT_EQ(p.Wait(300), -1);  // still running
+  p.Signal(SIGTERM);
+  EXPECT_EQ(p.Wait(), 0) << p.Output();
+}
+
+TEST(HeadlessProgram, BadCommandLine) {
+  Program p({"--keys", "morse"});
+  EXPECT_EQ(p.Wait(), 2);
+}
+
+}  // namespace

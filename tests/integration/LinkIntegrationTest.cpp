@@ -1,0 +1,116 @@
+// The main window on the headless host in real time, talking to the reader emulator over a
+// real pseudo-terminal at 9600 baud.
+
+#include <gtest/gtest.h>
+
+#include "app/MainDialog.h"
+#include "framework/headless/HeadlessHost.h"
+#include "platform/fake/FakeServices.h"
+#include "platform/linux/PosixSerialPorts.h"
+#include "resources/Resource.h"
+#include "sim/PtyServer.h"
+#include "tests/app/Rig.h"
+
+namespace {
+
+using namespace res;
+
+// Generous bounds for real I/O; a run normally takes a fraction of them.
+constexpr uint64_t kStartBudgetMs = 5000;
+constexpr uint64_t kAnswerBudgetMs = 3000;
+
+struct Live : ::testing::Test {
+  sim::PtyServer server;
+  fw::HeadlessHost host{fw::HeadlessHost::ClockKind::Real};
+  std::unique_ptr<platform::PosixSerialPorts> serial;
+  platform::FakeHotKeys hotKeys;
+  platform::RecordingKeyOutput keys;
+  platform::RecordingSound sound;
+  device::CallbackSupply supply{[this](bool on) {
+    server.SetPowered(on);
+    return true;
+  }};
+  testing_rig::TempDir dir;
+  std::unique_ptr<CMainDialog> dlg;
+
+  void SetUp() override {
+    ASSERT_EQ(server.Start(), 0) << server.ErrorText();
+    serial = std::make_unique<platform::PosixSerialPorts>(server.SlavePath());
+  }
+  void StartApp() {
+    dlg = std::make_unique<CMainDialog>(host,
+                                        MainDialogServices{*serial, hotKeys, keys, sound, supply, dir.Path()});
+    dlg->Create(nullptr);
+    dlg->ShowWindow(true);
+  }
+  std::string Log() { return fw::ToUtf8(dlg->GetDlgItemText(IDC_LOG)); }
+  bool WaitForLog(const std::string& text, uint64_t budget = kAnswerBudgetMs) {
+    return host.RunUntil([&] { return Log().find(text) != std::string::npos; }, budget);
+  }
+  bool Visible(int id) { return host.FindWindow(IDD_MAIN)->Control(id)->visible; }
+};
+
+TEST_F(Live, StartUpChainReachesTheConfiguration) {
+  StartApp();
+  ASSERT_TRUE(WaitForLog("Version: Pelmor (WCE) v3.05", kStartBudgetMs)) << Log();
+  EXPECT_EQ(Log().rfind("Connected...\r\nFirmwareversion: LF2.01\r\nCommandset: CRSWI\r\n", 0), 0u)
+      << Log();
+  // The configuration reply reveals the tag types the reader supports.
+  ASSERT_TRUE(host.RunUntil([&] { return Visible(IDC_READ_PSK1); }, kAnswerBudgetMs));
+  EXPECT_TRUE(Visible(IDC_READ_ASK));
+  EXPECT_TRUE(dlg->IsDlgButtonChecked(IDC_LED_ON));
+  EXPECT_TRUE(server.IsPowered());
+}
+
+TEST_F(Live, TriggerReadsTheTagInTheField) {
+  ASSERT_TRUE(server.PutTag({"08", "999000012345678"}));
+  StartApp();
+  ASSERT_TRUE(WaitForLog("Version: ", kStartBudgetMs));
+  dlg->DispatchCommand(IDC_TRIGGER, fw::Notify::Clicked);
+  ASSERT_TRUE(WaitForLog("Tag found! (999000012345678) \r\n")) << Log();
+  EXPECT_NE(Log().find("scanning now...\r\n"), std::string::npos);
+  EXPECT_EQ(fw::ToUtf8(dlg->GetDlgItemText(IDC_TYPE)), "Type: ISO FDX-b");
+  server.RemoveTag();
+  dlg->DispatchCommand(IDC_TRIGGER, fw::Notify::Clicked);
+  ASSERT_TRUE(WaitForLog("no tag found!\r\n")) << Log();
+}
+
+TEST_F(Live, WrittenConfigurationIsEchoedAndStored) {
+  StartApp();
+  ASSERT_TRUE(host.RunUntil([&] { return Visible(IDC_READ_PSK1); }, kStartBudgetMs));
+  dlg->CheckDlgButton(IDC_USE_TRIGGER, fw::BST_CHECKED);
+  dlg->CheckDlgButton(IDC_READ_ASK, fw::BST_UNCHECKED);
+  dlg->DispatchCommand(IDC_WRITE, fw::Notify::Clicked);
+  ASSERT_TRUE(WaitForLog("Configuration written.\r\n")) << Log();
+  EXPECT_EQ(Log().find("again"), std::string::npos);
+  const sim::ReaderConfig config = server.Config();
+  EXPECT_EQ(config.option & 0x80, 0x80);
+  EXPECT_EQ(config.tagTypes & 0x01, 0x00);
+}
+
+TEST_F(Live, DisconnectSwitchesTheReaderOff) {
+  StartApp();
+  ASSERT_TRUE(WaitForLog("Version: ", kStartBudgetMs));
+  dlg->DispatchCommand(IDC_CONNECT, fw::Notify::Clicked);
+  EXPECT_FALSE(server.IsPowered());
+  // Connected again, the reader answers again.
+  dlg->DispatchCommand(IDC_CONNECT, fw::Notify::Clicked);
+  dlg->OnClear();
+  dlg->DispatchCommand(IDC_GETVERSION, fw::Notify::Clicked);
+  ASSERT_TRUE(WaitForLog("Firmwareversion: LF2.01")) << Log();
+}
+
+TEST_F(Live, SecondInstanceCannotOpenThePort) {
+  StartApp();
+  ASSERT_TRUE(WaitForLog("Connected...", kStartBudgetMs));
+  platform::PosixSerialPorts other(server.SlavePath());
+  testing_rig::Rig second;  // fake services except the port
+  CMainDialog dlg2(second.host, MainDialogServices{other, second.hotKeys, second.keys, second.sound,
+                                                    second.supply, second.dir.Path()});
+  dlg2.Create(nullptr);
+  EXPECT_TRUE(dlg2.OpenFailed());
+  ASSERT_EQ(second.host.MessageBoxes().size(), 1u);
+  EXPECT_EQ(second.host.MessageBoxes()[0].caption, u"Error");
+}
+
+}  // namespace
