@@ -1,4 +1,5 @@
 # The two set-up commands: `make run` and `make test`.
+MAKEFLAGS += --no-print-directory
 JOBS ?= $(shell nproc)
 RELEASE_DIR := build/release
 TEST_DIR := build/test
