@@ -53,19 +53,43 @@ const char* AnswerName(int answer) {
 
 }  // namespace
 
-std::string EscapeForLine(const WString& text) {
+namespace {
+
+// Writes text as UTF-8, with the characters for which special() holds spelled by spell().
+template <typename Special, typename Spell>
+std::string Escape(const WString& text, Special special, Spell spell) {
   std::string out;
-  for (char16_t c : text) {
-    if (c == u'\r') {
-      out += "\\r";
-    } else if (c == u'\n') {
-      out += "\\n";
-    } else {
-      out += ToUtf8(std::u16string_view(&c, 1));
-    }
+  size_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!special(text[i])) continue;
+    out += ToUtf8(std::u16string_view(text).substr(run, i - run));
+    out += spell(text[i]);
+    run = i + 1;
   }
+  out += ToUtf8(std::u16string_view(text).substr(run));
   return out;
 }
+
+bool IsControl(char16_t c) { return (c < 0x20 && c != u'\r' && c != u'\n') || c == 0x7F; }
+
+std::string Hex(char16_t c) {
+  static const char* hex = "0123456789ABCDEF";
+  return std::string("\\x") + hex[(c >> 4) & 0xF] + hex[c & 0xF];
+}
+
+}  // namespace
+
+std::string EscapeForLine(const WString& text) {
+  return Escape(
+      text, [](char16_t c) { return c == u'\r' || c == u'\n' || IsControl(c); },
+      [](char16_t c) -> std::string {
+        if (c == u'\r') return "\\r";
+        if (c == u'\n') return "\\n";
+        return Hex(c);
+      });
+}
+
+std::string EscapeControls(const WString& text) { return Escape(text, IsControl, Hex); }
 
 // ---------------------------------------------------------------------------------------
 // HeadlessWindow
@@ -443,7 +467,8 @@ void HeadlessHost::Error(const std::string& message) { Print("error: " + message
 
 void HeadlessHost::EchoLog(const WString& text) {
   if (!out_) return;
-  *out_ << ToUtf8(text);
+  // Reader lines reach the log as they came; a terminal must not take them as commands.
+  *out_ << EscapeControls(text);
   out_->flush();
 }
 

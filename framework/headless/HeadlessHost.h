@@ -202,5 +202,8 @@ class HeadlessHost : public IHost {
 
 // "\r" and "\n" written as the two characters \r and \n, for one-line output.
 std::string EscapeForLine(const WString& text);
+// UTF-8 with control characters other than CR and LF (below 0x20, and 0x7F) written as
+// \xNN, so text from outside cannot drive a terminal.
+std::string EscapeControls(const WString& text);
 
 }  // namespace fw

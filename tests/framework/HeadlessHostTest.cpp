@@ -233,3 +233,33 @@ TEST_F(Headless, ModalRunEndsByQuitOrDestruction) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HeadlessEscapes, ControlCharactersNeverReachTheTerminal) {
+  using fw::WString;
+  const struct {
+    WString text;
+    const char* log;
+    const char* line;
+  } cases[] = {
+      {u"Tag found! (12) \r\n", "Tag found! (12) \r\n", "Tag found! (12) \\r\\n"},
+      {WString(u"X\x1B[2J") + u"\x07", "X\\x1B[2J\\x07", "X\\x1B[2J\\x07"},
+      {WString(1, u'\0') + u"\x7F\t", "\\x00\\x7F\\x09", "\\x00\\x7F\\x09"},
+      {u"\u00E9\U0001F600", "\xC3\xA9\xF0\x9F\x98\x80", "\xC3\xA9\xF0\x9F\x98\x80"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(fw::EscapeControls(c.text), c.log);
+    EXPECT_EQ(fw::EscapeForLine(c.text), c.line);
+  }
+}
+
+TEST(HeadlessEscapes, LogEchoIsEscaped) {
+  fw::HeadlessHost host;
+  std::ostringstream out;
+  host.SetOutput(&out);
+  host.EchoLog(u"Reset Reader:\r\nX\x1B]0;owned\x07");
+  EXPECT_EQ(out.str(), "Reset Reader:\r\nX\\x1B]0;owned\\x07");
+}
+
+}  // namespace

@@ -62,6 +62,65 @@ TEST_F(Live, StartUpChainReachesTheConfiguration) {
   EXPECT_TRUE(server.IsPowered());
 }
 
+TEST(LiveOldFirmware, StartUpChainAsksForTagTypesSeparately) {
+  sim::ServerOptions options;
+  options.emulator.firmware = "LF2.00";  // sixth character not '1'
+  sim::PtyServer server(options);
+  ASSERT_EQ(server.Start(), 0) << server.ErrorText();
+  platform::PosixSerialPorts serial(server.SlavePath());
+  testing_rig::Rig fakes;
+  device::CallbackSupply supply([&server](bool on) {
+    server.SetPowered(on);
+    return true;
+  });
+  fw::HeadlessHost host(fw::HeadlessHost::ClockKind::Real);
+  CMainDialog dlg(host, MainDialogServices{serial, fakes.hotKeys, fakes.keys, fakes.sound, supply,
+                                           fakes.dir.Path()});
+  dlg.Create(nullptr);
+  auto hdxShown = [&] { return host.FindWindow(IDD_MAIN)->Control(IDC_HDX)->visible; };
+  ASSERT_TRUE(host.RunUntil(hdxShown, kStartBudgetMs));
+  EXPECT_FALSE(dlg.m_bTypeConfig);
+  EXPECT_EQ(server.ReceivedLines(), (std::vector<std::string>{"V", "C", "R"}));
+  EXPECT_TRUE(host.FindWindow(IDD_MAIN)->Control(IDC_READ_PSK1)->visible);
+  EXPECT_TRUE(dlg.IsDlgButtonChecked(IDC_HDX));
+}
+
+TEST_F(Live, BadEchoesAreResentUntilTheReaderAgrees) {
+  StartApp();
+  ASSERT_TRUE(host.RunUntil([&] { return Visible(IDC_READ_PSK1); }, kStartBudgetMs));
+  server.SetFault(sim::Fault::BadEcho, 2);
+  dlg->CheckDlgButton(IDC_READ_ONCE, fw::BST_CHECKED);
+  dlg->DispatchCommand(IDC_WRITE, fw::Notify::Clicked);
+  ASSERT_TRUE(WaitForLog("Configuration written.\r\n")) << Log();
+  EXPECT_NE(Log().find("again \r\n"), std::string::npos) << Log();
+  EXPECT_EQ(server.Config().option & 0x40, 0x40);
+}
+
+TEST_F(Live, ReaderThatNeverAgreesEndsTheWrite) {
+  StartApp();
+  ASSERT_TRUE(host.RunUntil([&] { return Visible(IDC_READ_PSK1); }, kStartBudgetMs));
+  server.SetFault(sim::Fault::BadEcho, sim::kEveryCommand);
+  dlg->CheckDlgButton(IDC_READ_ONCE, fw::BST_CHECKED);
+  dlg->DispatchCommand(IDC_READ_ONCE, fw::Notify::Clicked);
+  dlg->DispatchCommand(IDC_WRITE, fw::Notify::Clicked);
+  // Both commands are given up, each after its three resends.
+  const std::string givenUp = "Configuration not written.\r\n";
+  ASSERT_TRUE(host.RunUntil(
+      [&] {
+        const std::string log = Log();
+        const size_t first = log.find(givenUp);
+        return first != std::string::npos && log.find(givenUp, first + 1) != std::string::npos;
+      },
+      8000))
+      << Log();
+  // Give the last answers time to arrive: nothing more is sent, nothing claims success.
+  const size_t lines = server.ReceivedLines().size();
+  host.RunUntil([] { return false; }, 500);
+  EXPECT_EQ(server.ReceivedLines().size(), lines);
+  EXPECT_EQ(Log().find("Configuration written."), std::string::npos) << Log();
+  EXPECT_TRUE(host.FindWindow(IDD_MAIN)->Control(IDC_WRITE)->enabled);
+}
+
 TEST_F(Live, TriggerReadsTheTagInTheField) {
   ASSERT_TRUE(server.PutTag({"08", "999000012345678"}));
   StartApp();
