@@ -1,6 +1,8 @@
 // The code output: how a code read in hidden mode is typed into the foreground
 // application, and the settings of it kept in "Config.ini".
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
 
@@ -46,9 +48,13 @@ void CMainDialog::EmitCode(const fw::WString& code) {
     keys.KeybdEvent(vk, 0, 0, 0);
     keys.KeybdEvent(vk, 0, platform::KEYEVENTF_KEYUP, 0);
   }
-  std::vector<unsigned> shifts(code.size(), kCodeShiftState);
-  std::vector<uint32_t> chars(code.begin(), code.end());
-  keys.PostKeybdMessage(kFocusWindow, kCodeVk, kCodeKeyState, static_cast<unsigned>(code.size()),
+  // Control characters a serial device put into a line are not typed: in a terminal that
+  // has the focus they would act as commands.
+  std::vector<uint32_t> chars;
+  for (char16_t c : code)
+    if (c >= 0x20 && c != 0x7F) chars.push_back(c);
+  std::vector<unsigned> shifts(chars.size(), kCodeShiftState);
+  keys.PostKeybdMessage(kFocusWindow, kCodeVk, kCodeKeyState, static_cast<unsigned>(chars.size()),
                         shifts.data(), chars.data());
   for (uint8_t vk : suffix) {
     keys.KeybdEvent(vk, 0, 0, 0);
@@ -57,8 +63,11 @@ void CMainDialog::EmitCode(const fw::WString& code) {
 }
 
 void CMainDialog::SaveSettings() {
+  // The settings go to a file beside Config.ini that then replaces it, so a crash or a full
+  // disk never leaves a truncated Config.ini behind.
   const auto path = m_services.appDir / "Config.ini";
-  File f(std::fopen(path.c_str(), "wb"));
+  const auto temp = m_services.appDir / "Config.ini.new";
+  File f(std::fopen(temp.c_str(), "wb"));
   if (!f) return;
   auto flag = [&](const char* key, const fw::CButton& box) {
     std::fprintf(f.get(), "%s%d\r\n", key, Checked(box) ? 1 : 0);
@@ -75,6 +84,11 @@ void CMainDialog::SaveSettings() {
   flag("SUFFIX=", m_chkSuffix);
   text("SUFFIX:", m_editSuffix);
   flag("AUTOHIDE=", m_chkAutoHide);
+  const bool written = std::fflush(f.get()) == 0 && !std::ferror(f.get()) && ::fsync(::fileno(f.get())) == 0;
+  const bool closed = std::fclose(f.release()) == 0;
+  std::error_code ec;
+  if (written && closed) std::filesystem::rename(temp, path, ec);
+  if (!written || !closed || ec) std::filesystem::remove(temp, ec);
 }
 
 void CMainDialog::LoadSettings() {

@@ -1,5 +1,7 @@
 #include "protocol/KeyList.h"
 
+#include <optional>
+
 namespace protocol {
 namespace {
 
@@ -14,38 +16,31 @@ bool IsBlank(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f';
 }
 
-// Reads the number at the start of a piece; false when the piece holds none.
-bool ReadPiece(std::u16string_view piece, uint8_t& value) {
-  size_t i = 0;
-  while (i < piece.size() && IsBlank(piece[i])) ++i;
-  if (i + 2 < piece.size() && piece[i] == u'0' && (piece[i + 1] == u'x' || piece[i + 1] == u'X') &&
-      HexValue(piece[i + 2]) >= 0)
-    i += 2;
-  if (i >= piece.size() || HexValue(piece[i]) < 0) return false;
+std::optional<uint8_t> ReadPiece(std::u16string_view piece) {
+  while (!piece.empty() && IsBlank(piece.front())) piece.remove_prefix(1);
+  while (!piece.empty() && IsBlank(piece.back())) piece.remove_suffix(1);
+  if (piece.size() > 2 && piece[0] == u'0' && (piece[1] == u'x' || piece[1] == u'X'))
+    piece.remove_prefix(2);
+  if (piece.empty()) return std::nullopt;
   // Only the low 8 bits count, so the digits are folded in modulo 256 and any length works.
   unsigned v = 0;
-  for (; i < piece.size() && HexValue(piece[i]) >= 0; ++i)
-    v = ((v << 4) | static_cast<unsigned>(HexValue(piece[i]))) & 0xFF;
-  value = static_cast<uint8_t>(v);
-  return true;
+  for (char16_t c : piece) {
+    const int d = HexValue(c);
+    if (d < 0) return std::nullopt;
+    v = ((v << 4) | static_cast<unsigned>(d)) & 0xFF;
+  }
+  return static_cast<uint8_t>(v);
 }
 
 }  // namespace
 
 std::vector<uint8_t> ParseKeyList(const fw::WString& text) {
   std::vector<uint8_t> keys;
-  uint8_t last = 0;
   size_t start = 0;
-  while (start <= text.size()) {
+  for (;;) {
     size_t end = text.find(u':', start);
     if (end == fw::WString::npos) end = text.size();
-    const std::u16string_view piece(text.data() + start, end - start);
-    if (!piece.empty()) {
-      uint8_t value = last;
-      ReadPiece(piece, value);
-      keys.push_back(value);
-      last = value;
-    }
+    if (auto key = ReadPiece(std::u16string_view(text).substr(start, end - start))) keys.push_back(*key);
     if (end == text.size()) break;
     start = end + 1;
   }

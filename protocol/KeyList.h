@@ -8,10 +8,10 @@
 
 namespace protocol {
 
-// Each piece between colons is read as a hexadecimal number (leading blanks and a "0x"
-// are allowed, reading stops at the first character that is not a digit) and its low 8
-// bits become one key. Empty pieces add nothing. A piece that does not start with a
-// hexadecimal digit repeats the key of the piece before it (0 for the first piece).
+// Each piece between colons is read as a hexadecimal number (blanks around it and a "0x"
+// before it are allowed) and its low 8 bits become one key. Empty pieces add nothing, and
+// so does a piece that is not a hexadecimal number: a typing error sends no key rather
+// than a wrong one.
 std::vector<uint8_t> ParseKeyList(const fw::WString& text);
 
 }  // namespace protocol

@@ -20,12 +20,12 @@ TEST(KeyList, Parse) {
       {u"141", {0x41}},  // low 8 bits
       {u"1B:41", {0x1B, 0x41}},
       {u"2e:0D", {0x2E, 0x0D}},
-      // Not a number: the previous key again, 0 for the first piece.
-      {u"zz", {0x00}},
-      {u"41:zz:42", {0x41, 0x41, 0x42}},
-      // Reading stops at the first character that is no digit.
-      {u"4G", {0x04}},
-      {u" 0x41", {0x41}},
+      // A piece that is no hexadecimal number sends nothing.
+      {u"zz", {}},
+      {u"41:zz:42", {0x41, 0x42}},
+      {u"4G", {}},
+      {u"0x", {}},
+      {u" 0x41 ", {0x41}},
       {u"FFFFFFFFFFFFFFFF41", {0x41}},
   };
   for (const auto& c : cases) EXPECT_EQ(protocol::ParseKeyList(c.text), c.keys);
