@@ -1,0 +1,349 @@
+// The Write Tag dialog and its write procedure on the headless host.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "tests/app/Rig.h"
+#include "writetag/WriteTagDialog.h"
+
+namespace {
+
+using namespace res;
+using testing_rig::TempDir;
+
+struct WriteTag : ::testing::Test {
+  fw::HeadlessHost host;
+  platform::FakeSerialPorts serial;
+  platform::RecordingSound sound;
+  TempDir dir;
+  platform::CommHandle handle = 0;
+  std::unique_ptr<CWriteTagDialog> dlg;
+
+  void SetUp() override { handle = serial.Open(u"COM1:"); }
+  CWriteTagDialog& Open() {
+    dlg = std::make_unique<CWriteTagDialog>(host, serial, sound, handle, dir.Path());
+    dlg->Create(nullptr);
+    dlg->ShowWindow(true);
+    return *dlg;
+  }
+  fw::HeadlessWindow* W() { return host.FindWindow(IDD_WRITETAG); }
+  std::vector<std::u16string> List() {
+    std::vector<std::u16string> items;
+    for (int i = 0; i < dlg->m_comboCode.GetCount(); ++i) items.push_back(dlg->m_comboCode.GetLBText(i));
+    return items;
+  }
+  void SetCode(const std::u16string& code) { dlg->m_comboCode.SetWindowText(code); }
+  void Click(int id) { dlg->DispatchCommand(id, fw::Notify::Clicked); }
+  void Ticks(int n) { host.Advance(static_cast<uint64_t>(n)); }
+  std::string File() {
+    std::ifstream in(dir.Path() / "TrCode.txt", std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  void WriteFile(const std::string& text) { std::ofstream(dir.Path() / "TrCode.txt", std::ios::binary) << text; }
+  std::u16string LastBox() { return host.MessageBoxes().empty() ? u"" : host.MessageBoxes().back().text; }
+  // Runs the procedure until it waits for an answer (state 5) or has left the run.
+  void UntilWaiting() {
+    for (int i = 0; i < 50 && dlg->IsWindow() && dlg->m_nState != CWriteTagDialog::kWait; ++i) Ticks(1);
+  }
+};
+
+TEST_F(WriteTag, CodeListIsReadReversedWithoutShortWords) {
+  WriteFile("AB12\rX\rCD34\r");
+  Open();
+  EXPECT_EQ(List(), (std::vector<std::u16string>{u"CD34", u"AB12"}));
+  EXPECT_EQ(dlg->m_radioBlocks3.GetCheck(), fw::BST_CHECKED);
+  EXPECT_EQ(dlg->m_radioBlocks5.GetCheck(), fw::BST_UNCHECKED);
+}
+
+TEST_F(WriteTag, CodeListReadsAtMostAHundredWordsAndCutsLongOnes) {
+  std::string text;
+  for (int i = 0; i < 150; ++i) text += "W" + std::to_string(i) + "\r";
+  WriteFile(text);
+  Open();
+  ASSERT_EQ(List().size(), 100u);
+  EXPECT_EQ(List().front(), u"W99");
+  WriteFile(std::string(10000, 'L') + " ok\r");
+  Open();
+  EXPECT_EQ(List(), (std::vector<std::u16string>{u"ok", std::u16string(15, u'L')}));
+}
+
+TEST_F(WriteTag, AppendAndClearList) {
+  WriteFile("AB12\r");
+  Open();
+  dlg->AppendCodeToFile(u"12 34");
+  dlg->AppendCodeToFile(u"");
+  dlg->AppendCodeToFile(u"\u0141" u"234567890123456789");
+  EXPECT_EQ(File(), "AB12\r12 34\r\rA23456789012345\r");
+  // A code with a blank is read back as two entries.
+  Open();
+  EXPECT_EQ(List(), (std::vector<std::u16string>{u"A23456789012345", u"34", u"12", u"AB12"}));
+  SetCode(u"KEEP");
+  Click(IDC_WT_CLEAR_LIST);
+  EXPECT_EQ(File(), "");
+  EXPECT_TRUE(List().empty());
+  EXPECT_EQ(dlg->m_comboCode.GetWindowText(), u"KEEP");
+  Click(IDC_WT_CLEAR);
+  EXPECT_EQ(dlg->m_comboCode.GetWindowText(), u"");
+}
+
+TEST_F(WriteTag, CodeChecksRefuseWithTheirMessages) {
+  Open();
+  const struct {
+    const char16_t* code;
+    const char16_t* text;
+    const char16_t* caption;
+  } cases[] = {
+      {u"", u"Not enough characters filled in. Code should exists of min. 1 characters.", u"Info"},
+      {u"1234567890123456", u"Too much characters filled in. Code should exists of max. 15 characters.", u"Info"},
+      {u"12-34", u"Input not valid, only numbers between 0 and 9 and characters between aA and zZ.", u"Warning"},
+      {u"\u00E9", u"Input not valid, only numbers between 0 and 9 and characters between aA and zZ.", u"Warning"},
+  };
+  for (const auto& c : cases) {
+    SetCode(c.code);
+    Click(IDC_WT_WRITE_CODE);
+    ASSERT_FALSE(host.MessageBoxes().empty());
+    EXPECT_EQ(host.MessageBoxes().back().text, c.text);
+    EXPECT_EQ(host.MessageBoxes().back().caption, c.caption);
+    EXPECT_FALSE(dlg->ProcedureRunning());
+  }
+  EXPECT_TRUE(serial.Written().empty());
+}
+
+TEST_F(WriteTag, PastedTextLosesItsLastCharacterOnce) {
+  Open();
+  host.RunCommand("text 135:1063 " + std::string(20, '7'));
+  ASSERT_EQ(host.MessageBoxes().size(), 1u);
+  EXPECT_EQ(LastBox(), u"Code may not exist of more than 15 characters.");
+  EXPECT_EQ(host.MessageBoxes().back().caption, u"Information");
+  EXPECT_EQ(dlg->m_comboCode.GetWindowText(), std::u16string(19, u'7'));
+  Click(IDC_WT_WRITE_CODE);
+  EXPECT_EQ(LastBox(), u"Too much characters filled in. Code should exists of max. 15 characters.");
+}
+
+TEST_F(WriteTag, HelpEnterAndClose) {
+  Open();
+  Click(IDC_WT_HELP);
+  EXPECT_EQ(LastBox(),
+            u"Blocks:\r\nSelect number of blocks and push 'Write' button.\r\nCode:\r\nEdit the "
+            u"transponder code and push the 'Write' button.\r\nWhen code is accepted OK box "
+            u"appears. \r\nCode should exist of max. 15 characters.");
+  EXPECT_EQ(host.MessageBoxes().back().caption, u"Help");
+  dlg->DispatchCommand(fw::IDOK, fw::Notify::Clicked);  // Enter
+  EXPECT_TRUE(dlg->IsWindow());
+  Click(fw::IDCANCEL);  // idle: closes at once
+  EXPECT_FALSE(dlg->IsWindow());
+}
+
+TEST_F(WriteTag, CodeRunSendsEachBlockAndWaitsForItsAnswer) {
+  Open();
+  SetCode(u"12345");
+  std::string fileAtQuestion;
+  host.SetMessageBoxHook([&](const fw::MessageBoxRecord&) {
+    fileAtQuestion = File();
+    return fw::IDYES;
+  });
+  Click(IDC_WT_WRITE_CODE);
+  UntilWaiting();
+  EXPECT_EQ(serial.WriteCalls(), (std::vector<std::string>{"w20E91443A2\r"}));
+  EXPECT_FALSE(W()->Control(IDC_WT_CODE)->enabled);
+  dlg->OnReaderAnswer("w20E91443A2OK");
+  UntilWaiting();
+  EXPECT_EQ(serial.WriteCalls(), (std::vector<std::string>{"w20E91443A2\r", "w20EBA0EDBB\r"}));
+  EXPECT_TRUE(host.MessageBoxes().empty());
+  dlg->OnReaderAnswer("wOK");
+  Ticks(5);
+  ASSERT_EQ(host.MessageBoxes().size(), 1u);
+  EXPECT_EQ(LastBox(),
+            u"Code successfuly transmitted. \r\nTo check if code is successfuly written in tag read "
+            u"out the code of the tag. \r\nDo you want to write another transponder. \r\n");
+  EXPECT_EQ(fileAtQuestion, "12345\r");  // appended before the question
+  // Yes: ready for the next one.
+  EXPECT_EQ(dlg->m_nState, 0);
+  EXPECT_FALSE(dlg->ProcedureRunning());
+  EXPECT_TRUE(W()->Control(IDC_WT_CODE)->enabled);
+  EXPECT_EQ(dlg->m_comboCode.GetWindowText(), u"");
+  EXPECT_EQ(List().front(), u"12345");
+}
+
+TEST_F(WriteTag, NoAfterSuccessClosesOnlyInCodeMode) {
+  for (bool blocks : {false, true}) {
+    Open();
+    SetCode(u"AB");
+    host.QueueAnswer(fw::IDNO);
+    Click(blocks ? IDC_WT_WRITE_BLOCKS : IDC_WT_WRITE_CODE);
+    UntilWaiting();
+    dlg->OnReaderAnswer("wOK");
+    Ticks(5);
+    EXPECT_EQ(dlg->IsWindow(), blocks);
+    if (blocks) {
+      EXPECT_EQ(LastBox(), u"Number of blocks successfuly transmitted. \r\nDo you want to write a "
+                           u"code to the transponder. \r\n");
+    }
+  }
+}
+
+TEST_F(WriteTag, BlocksSettingCommand) {
+  Open();
+  Click(IDC_WT_BLOCKS5);
+  EXPECT_EQ(dlg->m_radioBlocks3.GetCheck(), fw::BST_UNCHECKED);
+  Click(IDC_WT_WRITE_BLOCKS);
+  UntilWaiting();
+  EXPECT_EQ(serial.WriteCalls(), (std::vector<std::string>{"w2000210510\r"}));
+  EXPECT_TRUE(dlg->m_bBlocksMode);
+}
+
+TEST_F(WriteTag, BlocksSettingWithoutARadioFails) {
+  Open();
+  dlg->m_radioBlocks3.SetCheck(fw::BST_UNCHECKED);
+  host.QueueAnswer(fw::IDNO);
+  Click(IDC_WT_WRITE_BLOCKS);
+  Ticks(5);
+  EXPECT_TRUE(serial.Written().empty());
+  EXPECT_EQ(LastBox(), u"Code not successfuly transfered to transponder. \r\nTry again.");
+  EXPECT_EQ(host.MessageBoxes().back().caption, u"Error");
+  EXPECT_EQ(dlg->m_nState, 0);
+}
+
+TEST_F(WriteTag, RetryOfAnEmptyCodeSendsNothing) {
+  // A failed blocks setting, then Yes: the run starts again with an empty code box.
+  Open();
+  dlg->m_radioBlocks3.SetCheck(fw::BST_UNCHECKED);
+  int boxes = 0;
+  host.SetMessageBoxHook([&](const fw::MessageBoxRecord&) { return ++boxes == 1 ? fw::IDYES : fw::IDNO; });
+  Click(IDC_WT_WRITE_BLOCKS);
+  Ticks(10);
+  EXPECT_EQ(boxes, 2);
+  EXPECT_TRUE(serial.Written().empty());
+}
+
+TEST_F(WriteTag, AnswersOutsideTheWaitAndForeignLines) {
+  Open();
+  dlg->OnReaderAnswer("wOK");
+  dlg->OnReaderAnswer("wNO");
+  EXPECT_EQ(dlg->m_nState, 0);
+  dlg->OnReaderAnswer("w");  // neither: failed, even when idle
+  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::kFailed);
+  // The blocks Write is refused then; a code Write starts with the failure message.
+  Click(IDC_WT_WRITE_BLOCKS);
+  EXPECT_EQ(LastBox(), u"System in wrong state, try it on later.");
+  SetCode(u"AB");
+  host.QueueAnswer(fw::IDNO);
+  Click(IDC_WT_WRITE_CODE);
+  Ticks(3);
+  EXPECT_EQ(LastBox(), u"Code not successfuly transfered to transponder. \r\nTry again.");
+  EXPECT_EQ(dlg->m_nState, 0);
+
+  Open();
+  SetCode(u"AB");
+  Click(IDC_WT_WRITE_CODE);
+  UntilWaiting();
+  dlg->OnReaderAnswer("wNO");
+  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::kFailed);
+}
+
+TEST_F(WriteTag, NoAnswerFailsAfterTwoThousandTicks) {
+  Open();
+  SetCode(u"AB");
+  host.QueueAnswer(fw::IDNO);
+  Click(IDC_WT_WRITE_CODE);
+  UntilWaiting();
+  Ticks(2000);
+  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::kWait);
+  Ticks(1);
+  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::kFailed);
+  EXPECT_TRUE(host.MessageBoxes().empty());
+  Ticks(1);
+  EXPECT_EQ(LastBox(), u"Code not successfuly transfered to transponder. \r\nTry again.");
+}
+
+TEST_F(WriteTag, RunsAreNotRestartedOrSwitched) {
+  Open();
+  SetCode(u"AB");
+  Click(IDC_WT_WRITE_CODE);
+  UntilWaiting();
+  Click(IDC_WT_WRITE_CODE);
+  EXPECT_EQ(LastBox(), u"System in wrong state, try it on later.");
+  Click(IDC_WT_WRITE_BLOCKS);
+  EXPECT_FALSE(dlg->m_bBlocksMode);
+  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::kWait);
+}
+
+TEST_F(WriteTag, TicksDuringABoxDoNotStep) {
+  Open();
+  SetCode(u"AB");
+  int stateDuringBox = -1;
+  host.SetMessageBoxHook([&](const fw::MessageBoxRecord&) {
+    host.Advance(50);  // the box keeps dispatching ticks
+    stateDuringBox = dlg->m_nState;
+    return fw::IDYES;
+  });
+  Click(IDC_WT_WRITE_CODE);
+  UntilWaiting();
+  dlg->OnReaderAnswer("wOK");
+  Ticks(5);
+  EXPECT_EQ(stateDuringBox, CWriteTagDialog::kDone);
+  EXPECT_FALSE(CWriteTagDialog::s_bInTimer);
+}
+
+TEST_F(WriteTag, CloseDuringARunAsks) {
+  Open();
+  SetCode(u"AB");
+  Click(IDC_WT_WRITE_CODE);
+  UntilWaiting();
+  host.QueueAnswer(fw::IDNO);
+  Click(fw::IDCANCEL);
+  EXPECT_TRUE(dlg->IsWindow());
+  EXPECT_EQ(LastBox(), u"Edit code process busy, are you sure you want to cancel the procedure,\r\n");
+  Click(fw::IDCANCEL);  // Yes by default
+  EXPECT_FALSE(dlg->IsWindow());
+  EXPECT_TRUE(host.Timers().empty());
+}
+
+TEST_F(WriteTag, WithoutAConnectionTheWriteFails) {
+  handle = 0;
+  Open();
+  SetCode(u"AB");
+  host.QueueAnswer(fw::IDNO);
+  Click(IDC_WT_WRITE_CODE);
+  Ticks(5);
+  EXPECT_EQ(LastBox(), u"Code not successfuly transfered to transponder. \r\nTry again.");
+}
+
+TEST_F(WriteTag, StatusLineShowsTheLastTagForThreeSeconds) {
+  Open();
+  dlg->ShowTagCode(u"123");
+  host.Advance(2000);
+  dlg->ShowTagCode(u"456");
+  host.Advance(2999);
+  EXPECT_EQ(dlg->m_staticStatus.GetWindowText(), u"456");
+  host.Advance(1);
+  EXPECT_EQ(dlg->m_staticStatus.GetWindowText(), u"");
+}
+
+TEST(WriteTagInMainWindow, TagsAreShownAndClosedDialogsForgotten) {
+  testing_rig::Rig r;
+  r.Start();
+  r.Click(IDC_WRITE_TAG);
+  CWriteTagDialog* wt = r.dlg->WriteTagDialog();
+  ASSERT_NE(wt, nullptr);
+  r.Line("08123Z");
+  EXPECT_EQ(wt->m_staticStatus.GetWindowText(), u"123");
+  wt->m_comboCode.SetWindowText(u"AB");
+  wt->DispatchCommand(IDC_WT_WRITE_CODE, fw::Notify::Clicked);
+  r.host.Advance(5);
+  r.serial.ClearWritten();
+  r.host.QueueAnswer(fw::IDNO);
+  r.Line("wOK");  // forwarded: the run goes on to the question
+  r.host.Advance(5);
+  EXPECT_FALSE(wt->IsWindow());  // code mode: No closes
+  r.Line("wOK");                 // nobody to forward to now
+  r.Click(IDC_WRITE_TAG);         // a fresh dialog replaces the closed one safely
+  EXPECT_NE(r.dlg->WriteTagDialog(), nullptr);
+  EXPECT_TRUE(r.dlg->WriteTagDialog()->IsWindow());
+}
+
+}  // namespace
