@@ -159,6 +159,11 @@ bool PtyServer::PutTag(Tag tag) {
   return engine_.PutTag(std::move(tag));
 }
 
+bool PtyServer::PutTransponder(const Transponder& transponder) {
+  std::lock_guard lock(mutex_);
+  return engine_.PutTransponder(transponder);
+}
+
 void PtyServer::RemoveTag() {
   std::lock_guard lock(mutex_);
   engine_.RemoveTag();
@@ -167,6 +172,16 @@ void PtyServer::RemoveTag() {
 std::optional<Tag> PtyServer::TagInField() const {
   std::lock_guard lock(mutex_);
   return engine_.TagInField();
+}
+
+std::optional<Transponder> PtyServer::TransponderInField() const {
+  std::lock_guard lock(mutex_);
+  return engine_.TransponderInField();
+}
+
+bool PtyServer::SetWriteLock(WriteLock writeLock) {
+  std::lock_guard lock(mutex_);
+  return engine_.SetWriteLock(writeLock);
 }
 
 void PtyServer::SendResetReport() {

@@ -58,8 +58,11 @@ class PtyServer {
 
   // The emulator's model, as in ReaderEmulator.
   [[nodiscard]] bool PutTag(Tag tag);
+  [[nodiscard]] bool PutTransponder(const Transponder& transponder);
   void RemoveTag();
   std::optional<Tag> TagInField() const;
+  std::optional<Transponder> TransponderInField() const;
+  [[nodiscard]] bool SetWriteLock(WriteLock lock);
   void SendResetReport();
   // Switching off also drops the bytes the server has not yet written.
   void SetPowered(bool powered);

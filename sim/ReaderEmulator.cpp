@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <utility>
 
+#include "writetag/BlockFrameDecoder.h"
+#include "writetag/BlockFrames.h"
+
 namespace sim {
 
 namespace {
@@ -29,6 +32,12 @@ constexpr std::string_view kWriteConfigTail = "xxxx";
 
 constexpr std::string_view kOk = "OK";
 constexpr std::string_view kNo = "NO";
+
+// Stands in a read-back code for a byte that is no printable character.
+constexpr char kUnprintableByte = '?';
+
+static_assert(kTransponderBlocks == writetag::MAX_DATA_BLOCKS);
+static_assert(kFirstTransponderBlock == writetag::kFirstDataBlockAddress);
 
 std::string Hex2(uint8_t value) {
   return {kHexDigits[value >> 4], kHexDigits[value & 0x0F]};
@@ -69,16 +78,16 @@ std::string Echo(std::string_view line, std::string_view suffix) {
   return echo;
 }
 
-// The command text with its first parameter character changed, as if one byte had been
-// corrupted on the way.
-std::string WrongEcho(std::string_view line) {
-  std::string wrong(line);
-  if (wrong.size() < 2) {
-    wrong.push_back('?');
+// An answer made by Echo with the first parameter character of its echo changed, as if one
+// byte had been corrupted on the way back; an echo of the bare letter gets a '?' added.
+std::string SpoilEcho(std::string answer) {
+  const std::size_t echoLength = answer.size() - kOk.size();
+  if (echoLength < 2) {
+    answer.insert(1, 1, '?');
   } else {
-    wrong[1] = wrong[1] == '?' ? '!' : '?';
+    answer[1] = answer[1] == '?' ? '!' : '?';
   }
-  return Echo(wrong, kOk);
+  return answer;
 }
 
 bool AppliesTo(Fault fault, bool isSetCommand) {
@@ -130,6 +139,7 @@ ReaderEmulator::ReaderEmulator(EmulatorOptions options)
   commands_['S'] = {&ReaderEmulator::OnTrigger, CommandKind::Query};
   commands_['c'] = {&ReaderEmulator::OnWriteConfig, CommandKind::Set};
   commands_['r'] = {&ReaderEmulator::OnWriteTagTypes, CommandKind::Set};
+  commands_['w'] = {&ReaderEmulator::OnWriteBlock, CommandKind::BlockWrite};
 }
 
 void ReaderEmulator::Feed(std::string_view bytes, Time now) {
@@ -198,10 +208,38 @@ bool ReaderEmulator::PutTag(Tag tag) {
     return false;
   }
   tag_ = std::move(tag);
+  transponder_.reset();
   return true;
 }
 
-void ReaderEmulator::RemoveTag() { tag_.reset(); }
+bool ReaderEmulator::PutTransponder(const Transponder& transponder) {
+  if (!IsValidBlockCount(transponder.blockCount)) {
+    return false;
+  }
+  transponder_ = transponder;
+  tag_.reset();
+  return true;
+}
+
+void ReaderEmulator::RemoveTag() {
+  tag_.reset();
+  transponder_.reset();
+}
+
+std::optional<Tag> ReaderEmulator::TagInField() const {
+  if (transponder_) {
+    return TransponderTag(*transponder_);
+  }
+  return tag_;
+}
+
+bool ReaderEmulator::SetWriteLock(WriteLock lock) {
+  if (!transponder_) {
+    return false;
+  }
+  transponder_->lock = lock;
+  return true;
+}
 
 void ReaderEmulator::SendResetReport(Time now) {
   if (!powered_) {
@@ -249,6 +287,26 @@ std::string ReaderEmulator::TagLine(const Tag& tag) {
   return line;
 }
 
+Tag ReaderEmulator::TransponderTag(const Transponder& transponder) {
+  const auto sent = std::min<std::size_t>(static_cast<std::size_t>(transponder.blockCount),
+                                          kTransponderBlocks);
+  std::vector<uint32_t> words;
+  for (std::size_t i = 0; i < sent && transponder.blocks[i]; ++i) {
+    words.push_back(*transponder.blocks[i]);
+  }
+  std::string code = writetag::CodeFromBlockWords(words);
+  for (char& c : code) {
+    if (!IsPrintable(c)) {
+      c = kUnprintableByte;
+    }
+  }
+  return {"1" + std::to_string(transponder.blockCount), std::move(code)};
+}
+
+bool ReaderEmulator::IsValidBlockCount(int count) {
+  return count == 3 || count == 5 || count == 7;
+}
+
 void ReaderEmulator::HandleLine(std::string_view line, Time now) {
   if (line.empty()) {
     return;
@@ -262,7 +320,8 @@ void ReaderEmulator::HandleLine(std::string_view line, Time now) {
   if (command.handler == nullptr) {
     return;
   }
-  const bool isSet = command.kind == CommandKind::Set;
+  const bool isWrite = command.kind == CommandKind::BlockWrite;
+  const bool isSet = command.kind == CommandKind::Set || isWrite;
   const Fault fault = AppliesTo(fault_, isSet) ? fault_ : Fault::None;
 
   // Faults that stand for a command lost or refused on the way act before the reader does.
@@ -276,7 +335,12 @@ void ReaderEmulator::HandleLine(std::string_view line, Time now) {
       return;
     case Fault::BadEcho:
       UseFault();
-      QueueLine(now, WrongEcho(line));
+      if (isWrite) {
+        // The write goes ahead; only its echo is spoiled on the way back.
+        QueueLine(now, SpoilEcho((this->*command.handler)(line).lines.front()));
+      } else {
+        QueueLine(now, SpoilEcho(Echo(line, kOk)));
+      }
       return;
     default:
       break;
@@ -295,7 +359,15 @@ void ReaderEmulator::HandleLine(std::string_view line, Time now) {
     due += options_.faultDelay;
   }
   if (fault == Fault::Garbage) {
-    answer.lines = {GarbageLine()};
+    std::string junk = GarbageLine();
+    if (isWrite) {
+      junk.front() = line.front();
+      const std::string_view end = std::string_view(junk).substr(junk.size() - kOk.size());
+      if (end == kOk || end == kNo) {
+        junk.back() = '#';
+      }
+    }
+    answer.lines = {std::move(junk)};
     answer.startsScan = false;
   }
 
@@ -338,14 +410,16 @@ void ReaderEmulator::QueueLine(Time due, std::string_view line) {
 }
 
 std::string ReaderEmulator::ScanResult() {
-  if (!tag_ || !ReadsType(tag_->type)) {
+  std::optional<Tag> tag = TagInField();
+  if (!tag || !ReadsType(tag->type)) {
     return "S0";
   }
-  if ((config_.option & kOptionReadOnce) != 0 && lastRead_ == tag_) {
+  // A transponder whose code was rewritten counts as a different tag.
+  if ((config_.option & kOptionReadOnce) != 0 && lastRead_ == tag) {
     return "SS";
   }
-  lastRead_ = tag_;
-  return TagLine(*tag_);
+  lastRead_ = tag;
+  return TagLine(*tag);
 }
 
 // A technology is read when it is both supported and switched on in the settings. Type codes
@@ -434,6 +508,39 @@ ReaderEmulator::Answer ReaderEmulator::OnWriteTagTypes(std::string_view line) {
   config_.tagTypes = *tagTypes;
   config_.hdx = *hdx;
   return {{Echo(line, kOk)}};
+}
+
+// A block write is "w" and ten hexadecimal digits of either case (the 40-bit frame), and is
+// answered with its echo followed by "OK" or "NO", like the settings commands.
+ReaderEmulator::Answer ReaderEmulator::OnWriteBlock(std::string_view line) {
+  return {{Echo(line, WriteBlock(line) ? kOk : kNo)}};
+}
+
+// Only a frame the transponder can take changes it: the blocks setting for 3, 5 or 7
+// blocks at address 0, or a data block at addresses 2 to 7 with sound header and parity.
+// Anything else (another length, a digit that is no hex digit, a broken parity, a data
+// block at address 0 or 1, another block count) is refused, as is every write without a
+// transponder, to a read-only tag or to a locked transponder.
+bool ReaderEmulator::WriteBlock(std::string_view line) {
+  if (!transponder_ || transponder_->lock == WriteLock::On) {
+    return false;
+  }
+  const std::optional<writetag::DecodedFrame> frame = writetag::DecodeFrameText(line);
+  if (!frame) {
+    return false;
+  }
+  if (const std::optional<int> count = writetag::BlocksSettingCount(*frame)) {
+    if (!IsValidBlockCount(*count)) {
+      return false;
+    }
+    transponder_->blockCount = *count;
+    return true;
+  }
+  if (!writetag::IsDataBlockFrame(*frame)) {
+    return false;
+  }
+  transponder_->blocks[frame->address - kFirstTransponderBlock] = frame->dataWord;
+  return true;
 }
 
 }  // namespace sim

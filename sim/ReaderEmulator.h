@@ -5,9 +5,10 @@
 // milliseconds in tests), so nothing here sleeps or reads a clock.
 //
 // What the engine models: the firmware version and command set it reports, the reader's
-// settings bytes, the technologies it supports, at most one tag in its field, the supply
-// pin and a set of named faults. Every line it sends ends in a carriage return and holds at
-// most kMaxLineLength characters before it.
+// settings bytes, the technologies it supports, at most one transponder in its field (a
+// read-only tag or a writable transponder), the supply pin and a set of named faults.
+// Every line it sends ends in a carriage return and holds at most kMaxLineLength
+// characters before it.
 //
 // The engine is not thread-safe; the pty server serialises all calls under its own lock.
 
@@ -52,14 +53,20 @@ inline constexpr uint8_t kOptionReadOnce = 0x40;
 inline constexpr uint8_t kHdxBit = 0x80;
 
 // Faults the engine can inject. Each applies to a number of commands (SetFault) and is
-// used up only by commands it applies to.
+// used up only by commands it applies to. Set commands are the settings commands ('c',
+// 'r') and block writes ('w').
 enum class Fault {
   None,
   NoAnswer,    // any known command is lost: nothing is done and nothing is answered
   AnswerNO,    // set commands are refused: echo + "NO", nothing is stored
-  BadEcho,     // set commands come back with one wrong character before "OK"; nothing stored
+  BadEcho,     // set commands come back with one wrong character in their echo. A settings
+               // command is not carried out and gets "OK" (the application checks the echo
+               // and sends again); a block write is carried out and keeps its own "OK" or
+               // "NO", since the application reads only the end of a write answer
   Garbage,     // any known command is carried out, but its whole answer (scan result
-               // included) is replaced by one line of random printable characters
+               // included) is replaced by one line of random printable characters; for a
+               // block write the line starts with 'w' and ends in neither "OK" nor "NO", so
+               // that it reaches the write procedure as an answer it cannot understand
   SplitBytes,  // the first answer line arrives in two parts, kSplitPause apart
   DropByte,    // the middle character of the first answer line is lost
   Delay,       // the whole answer comes faultDelay later than it would
@@ -74,6 +81,30 @@ struct Tag {
   std::string type;
   std::string code;
   friend bool operator==(const Tag&, const Tag&) = default;
+};
+
+// Data blocks of a writable transponder, at block addresses 2 to 7.
+inline constexpr std::size_t kTransponderBlocks = 6;
+inline constexpr uint8_t kFirstTransponderBlock = 2;
+// Block count of a blank transponder, so that it reads back every block written to it.
+inline constexpr int kDefaultBlockCount = 7;
+
+// Whether a writable transponder refuses writes.
+enum class WriteLock { Off, On };
+
+// A writable transponder of the FLEX technology. Block writes ('w') store data words at
+// addresses 2 to 7 and set the block count (3, 5 or 7) through address 0. A scan reads it
+// as the tag "1" + block count (type "13", "15" or "17") with the code carried by its data
+// blocks; see TransponderTag. Its memory keeps every block written until it is replaced by
+// another transponder: a short code written over a longer one reads back with the longer
+// one's remaining blocks, as a real transponder would.
+struct Transponder {
+  // 3, 5 or 7: how many data blocks a scan reads, from address 2 on. 7 covers all six.
+  int blockCount = kDefaultBlockCount;
+  WriteLock lock = WriteLock::Off;
+  // Data words by address, index 0 for address 2; empty until that block is written.
+  std::array<std::optional<uint32_t>, kTransponderBlocks> blocks{};
+  friend bool operator==(const Transponder&, const Transponder&) = default;
 };
 
 // The reader's settings as they travel in the 'C', 'R', 'c' and 'r' lines. The defaults are
@@ -124,11 +155,22 @@ class ReaderEmulator {
   void SetPowered(bool powered);
   bool IsPowered() const { return powered_; }
 
-  // Puts a tag into the field, replacing any tag there. Returns false and changes nothing
-  // when the tag cannot be sent in a tag line (see IsValidTag).
+  // Puts a read-only tag into the field, replacing any tag or transponder there. Returns
+  // false and changes nothing when the tag cannot be sent in a tag line (see IsValidTag).
   [[nodiscard]] bool PutTag(Tag tag);
+  // Puts a writable transponder into the field, replacing any tag or transponder there; a
+  // default Transponder is a blank one. Returns false and changes nothing when its block
+  // count is not 3, 5 or 7.
+  [[nodiscard]] bool PutTransponder(const Transponder& transponder);
+  // Takes whatever is in the field out of it, tag or transponder.
   void RemoveTag();
-  const std::optional<Tag>& TagInField() const { return tag_; }
+  // What a scan would report for the field: the tag put there, or the transponder as
+  // TransponderTag reads it; nothing for an empty field. The settings may still keep the
+  // scan from reading it (its technology switched off).
+  std::optional<Tag> TagInField() const;
+  const std::optional<Transponder>& TransponderInField() const { return transponder_; }
+  // Locks or unlocks the transponder in the field. Returns false when there is none.
+  [[nodiscard]] bool SetWriteLock(WriteLock lock);
 
   // Sends a reset report line (kResetReport) at time now, as the module does after an
   // internal reset: pending answers and a running scan are lost. Nothing while unpowered.
@@ -154,13 +196,25 @@ class ReaderEmulator {
   // The line a scan sends for the tag, without the carriage return: type code, code and a
   // check character (the low four bits of the XOR of all bytes before it, as a hex digit).
   static std::string TagLine(const Tag& tag);
+  // The tag a scan reads from a transponder: type "1" followed by its block count, and the
+  // code of the data blocks it sends. Those are the blocks from address 2 on, up to the
+  // first one never written and at most blockCount of them (7 means all six). Their data
+  // words are joined into bytes as the application wrote them, the zero bytes that pad the
+  // last block are dropped, and any byte that is not a printable character is sent as '?',
+  // so that the tag line stays one line of text. The code has at most 15 characters, so the
+  // line always fits. The block count must be a valid one, as PutTransponder ensures.
+  static Tag TransponderTag(const Transponder& transponder);
+  // Block counts a transponder can be set to.
+  static bool IsValidBlockCount(int count);
 
   static constexpr std::string_view kResetReport = "X reset";
 
  private:
   // Query commands ask and get a reply; set commands change settings and are answered with
   // their echo followed by "OK" or "NO". Faults that concern echoes hit set commands only.
-  enum class CommandKind { Query, Set };
+  // A block write is a set command whose echo the application does not check, which
+  // changes what a bad echo or garbage does to it (see Fault).
+  enum class CommandKind { Query, Set, BlockWrite };
 
   // What a handler wants sent: lines at once and, for a trigger, a scan result later.
   struct Answer {
@@ -190,15 +244,18 @@ class ReaderEmulator {
   std::string ScanResult();
   bool ReadsType(std::string_view type) const;
   std::string GarbageLine();
+  // Carries out a block write command; false when the transponder refuses it.
+  bool WriteBlock(std::string_view line);
 
-  // Handlers of the dispatch table, one per command letter. Block writes ('w') and firmware
-  // download ('I') plug in here the same way.
+  // Handlers of the dispatch table, one per command letter. Firmware download ('I') plugs
+  // in here the same way.
   Answer OnVersion(std::string_view line);
   Answer OnReadConfig(std::string_view line);
   Answer OnReadTagTypes(std::string_view line);
   Answer OnTrigger(std::string_view line);
   Answer OnWriteConfig(std::string_view line);
   Answer OnWriteTagTypes(std::string_view line);
+  Answer OnWriteBlock(std::string_view line);
 
   EmulatorOptions options_;
   ReaderConfig config_;
@@ -210,7 +267,9 @@ class ReaderEmulator {
   std::deque<Pending> output_;
   std::deque<std::string> received_;
 
+  // At most one of these holds a value: the field has room for one transponder.
   std::optional<Tag> tag_;
+  std::optional<Transponder> transponder_;
   std::optional<Tag> lastRead_;
 
   Fault fault_ = Fault::None;

@@ -16,6 +16,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,7 +37,11 @@ constexpr std::string_view kUsage =
     "Serves the reader emulator on a pseudo-terminal and prints its device path on the\n"
     "first line. The reader starts powered. Commands on standard input:\n"
     "  tag TT CODE       put a tag into the field (TT: type code such as 08, 80, A0)\n"
-    "  notag             take the tag out of the field\n"
+    "  transponder [N]   put a blank writable transponder into the field; N is its block\n"
+    "                    count 3, 5 or 7 (default 7), read as type 13, 15 or 17\n"
+    "  lock on|off       on: the transponder in the field refuses writes\n"
+    "  blocks            print the transponder's block count, lock and data blocks 2..7\n"
+    "  notag             take the tag or transponder out of the field\n"
     "  reset             send a reset report\n"
     "  power on|off      the supply pin; unpowered, the reader is silent\n"
     "  fault NAME [N]    inject a fault into the next N commands (N a number or 'all');\n"
@@ -56,9 +61,29 @@ void Reply(std::string_view text) {
   Print(std::string(text) + "\n");
 }
 
-std::string Hex2(uint8_t value) {
-  constexpr char kDigits[] = "0123456789ABCDEF";
-  return {kDigits[value >> 4], kDigits[value & 0x0F]};
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+std::string Hex2(uint8_t value) { return {kHexDigits[value >> 4], kHexDigits[value & 0x0F]}; }
+
+std::string Hex8(uint32_t value) {
+  std::string text(8, '0');
+  for (char& digit : text) {
+    digit = kHexDigits[value >> 28];
+    value <<= 4;
+  }
+  return text;
+}
+
+// "count=5 lock=off 2=1D228874 3=1D741DB7 4=- 5=- 6=- 7=-": a block never written is '-'.
+std::string DescribeTransponder(const sim::Transponder& transponder) {
+  std::string text = "count=" + std::to_string(transponder.blockCount) +
+                     " lock=" + (transponder.lock == sim::WriteLock::On ? "on" : "off");
+  for (std::size_t i = 0; i < transponder.blocks.size(); ++i) {
+    const auto& block = transponder.blocks[i];
+    text += " " + std::to_string(sim::kFirstTransponderBlock + i) + "=" +
+            (block ? Hex8(*block) : std::string("-"));
+  }
+  return text;
 }
 
 bool ParseInt(std::string_view text, int& value) {
@@ -125,6 +150,31 @@ Next HandleCommand(sim::PtyServer& server, std::string_view line) {
             "characters");
       return Next::Continue;
     }
+  } else if (command == "transponder") {
+    const std::string_view countText = NextWord(rest);
+    sim::Transponder blank;
+    if ((!countText.empty() && !ParseInt(countText, blank.blockCount)) ||
+        !server.PutTransponder(blank)) {
+      Reply("error: transponder [3|5|7]");
+      return Next::Continue;
+    }
+  } else if (command == "lock") {
+    bool on = false;
+    if (!ParseOnOff(NextWord(rest), on)) {
+      Reply("error: lock on|off");
+      return Next::Continue;
+    }
+    if (!server.SetWriteLock(on ? sim::WriteLock::On : sim::WriteLock::Off)) {
+      Reply("error: no transponder in the field");
+      return Next::Continue;
+    }
+  } else if (command == "blocks") {
+    const std::optional<sim::Transponder> transponder = server.TransponderInField();
+    if (!transponder) {
+      Reply("error: no transponder in the field");
+      return Next::Continue;
+    }
+    Reply(DescribeTransponder(*transponder));
   } else if (command == "notag") {
     server.RemoveTag();
   } else if (command == "reset") {

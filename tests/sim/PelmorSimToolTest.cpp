@@ -171,6 +171,48 @@ TEST(PelmorSimTool, ServesTheReaderAndTakesCommands) {
   EXPECT_EQ(sim.ExitStatus(), 0);
 }
 
+TEST(PelmorSimTool, WritableTransponderCommands) {
+  SimProcess sim({"--no-pacing"});
+  ASSERT_TRUE(sim.Started());
+  const auto path = sim.OutputLine();
+  ASSERT_TRUE(path.has_value());
+  UniqueFd port = test::OpenLikeTheApplication(*path);
+  ASSERT_TRUE(port.Valid()) << *path;
+  const auto write = [&port](const std::string& frame) {
+    return WriteAll(port.Get(), "w" + frame + "\r") ? ReadLine(port.Get()) : std::nullopt;
+  };
+
+  EXPECT_EQ(sim.Command("transponder 5"), "ok");
+  EXPECT_EQ(write("20E91443A2"), "w20E91443A2OK\r");
+  EXPECT_EQ(sim.Command("blocks"), "count=5 lock=off 2=1D228874 3=- 4=- 5=- 6=- 7=-");
+  EXPECT_EQ(sim.OutputLine(), "ok");
+
+  EXPECT_EQ(sim.Command("lock on"), "ok");
+  EXPECT_EQ(write("20EBA0EDBB"), "w20EBA0EDBBNO\r");
+  EXPECT_EQ(sim.Command("lock off"), "ok");
+  EXPECT_EQ(write("20EBA0EDBB"), "w20EBA0EDBBOK\r");
+  ASSERT_TRUE(WriteAll(port.Get(), "S\r"));
+  EXPECT_EQ(ReadLine(port.Get()), "S1\r");
+  EXPECT_EQ(ReadLine(port.Get()), ReaderEmulator::TagLine({"15", "12345"}) + "\r");
+
+  // A new blank transponder replaces the written one.
+  EXPECT_EQ(sim.Command("transponder"), "ok");
+  EXPECT_EQ(sim.Command("blocks"), "count=7 lock=off 2=- 3=- 4=- 5=- 6=- 7=-");
+  EXPECT_EQ(sim.OutputLine(), "ok");
+
+  EXPECT_EQ(sim.Command("notag"), "ok");
+  EXPECT_EQ(write("20E91443A2"), "w20E91443A2NO\r");
+  // "lock on" and "blocks" need a transponder in the field.
+  for (const std::string bad :
+       {"transponder 4", "transponder x", "lock maybe", "lock on", "blocks"}) {
+    const auto answer = sim.Command(bad);
+    ASSERT_TRUE(answer.has_value()) << bad;
+    EXPECT_EQ(answer->rfind("error: ", 0), 0u) << bad << " -> " << *answer;
+  }
+  EXPECT_EQ(sim.Command("quit"), "ok");
+  EXPECT_EQ(sim.ExitStatus(), 0);
+}
+
 TEST(PelmorSimTool, FirmwareOptionAndQuit) {
   SimProcess sim({"--firmware", "LF1.00", "--no-pacing"});
   ASSERT_TRUE(sim.Started());

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "tests/sim/PtyTestUtil.h"
+#include "writetag/BlockFrames.h"
 
 namespace sim {
 namespace {
@@ -65,6 +66,37 @@ TEST_F(PtyServerTest, AnswersThroughTheSlave) {
   EXPECT_EQ(ReadLine(port_.Get()), "X reset\r");
   EXPECT_EQ(server_->ReceivedLines(),
             (std::vector<std::string>{"V", "cA00181xxxx", "S", "S"}));
+}
+
+TEST_F(PtyServerTest, WritesATransponderAndReadsItBack) {
+  StartServer(Options(Pacing::On, true));
+  ASSERT_TRUE(server_->PutTransponder({}));
+
+  // The commands of the Write Tag dialog: the code's blocks, then the block count.
+  writetag::BlockFrameSet set;
+  ASSERT_EQ(writetag::ComputeBlockFrames(set, u"AB12 34").result, writetag::kResultOk);
+  ASSERT_EQ(set.m_nBlockCount, 3);
+  std::vector<std::string> commands;
+  for (std::size_t i = 0; i < set.m_nBlockCount; ++i) {
+    commands.push_back(writetag::WriteCommandFor(set, i).value_or(""));
+  }
+  commands.push_back(writetag::FrameCommandText(writetag::BlocksSettingFrame(3).value_or(0)));
+  for (const std::string& command : commands) {
+    ASSERT_EQ(command.size(), 12u);
+    EXPECT_EQ(Ask(command), command.substr(0, 11) + "OK\r");
+  }
+  EXPECT_EQ(server_->TransponderInField()->blockCount, 3);
+
+  EXPECT_EQ(Ask("S\r"), "S1\r");
+  EXPECT_EQ(ReadLine(port_.Get()), ReaderEmulator::TagLine({"13", "AB12 34"}) + "\r");
+  EXPECT_EQ(server_->TagInField(), (Tag{"13", "AB12 34"}));
+
+  ASSERT_TRUE(server_->SetWriteLock(WriteLock::On));
+  EXPECT_EQ(Ask(commands.front()), commands.front().substr(0, 11) + "NO\r");
+  server_->RemoveTag();
+  EXPECT_EQ(server_->TransponderInField(), std::nullopt);
+  EXPECT_FALSE(server_->SetWriteLock(WriteLock::Off));
+  EXPECT_EQ(Ask(commands.front()), commands.front().substr(0, 11) + "NO\r");
 }
 
 TEST_F(PtyServerTest, SilentWhileUnpowered) {
