@@ -13,6 +13,7 @@
 
 #include "app/Options.h"
 #include "app/ReaderApp.h"
+#include "device/ReaderPower.h"
 #include "framework/headless/HeadlessHost.h"
 #include "framework/qt/QtHost.h"
 #include "platform/fake/FakeServices.h"
@@ -109,18 +110,16 @@ int main(int argc, char** argv) {
     port = emulator->SlavePath();
   }
 
-  std::unique_ptr<device::IReaderSupply> supply;
   const std::string power = options.power.empty() ? (options.simulate ? "sim" : "always-on") : options.power;
-  if (power == "sim") {
-    sim::PtyServer* server = emulator.get();
-    supply = std::make_unique<device::CallbackSupply>([server](bool on) {
-      server->SetPowered(on);
-      return true;
-    });
-  } else if (power == "always-on") {
-    supply = std::make_unique<device::AlwaysOnSupply>();
-  } else {
-    std::fprintf(stderr, "pelmor: --power %s is not available in this build\n", power.c_str());
+  device::PowerHooks hooks;
+  if (sim::PtyServer* server = emulator.get()) {
+    hooks.setSupply = [server](bool on) { server->SetPowered(on); };
+    hooks.readSupply = [server] { return server->IsPowered(); };
+  }
+  std::string powerError;
+  std::unique_ptr<device::IPinAccess> pins = device::MakePinAccess(power, hooks, powerError);
+  if (!pins) {
+    std::fprintf(stderr, "pelmor: --power %s: %s\n", power.c_str(), powerError.c_str());
     return 2;
   }
 
@@ -128,7 +127,7 @@ int main(int argc, char** argv) {
   platform::FakeHotKeys hotKeys;
   platform::RecordingKeyOutput keyOutput;
   platform::NullSound sound;
-  MainDialogServices services{serial, hotKeys, keyOutput, sound, *supply, appDir};
+  MainDialogServices services{serial, hotKeys, keyOutput, sound, *pins, appDir};
 
   if (!InstallSignalPipe()) {
     std::perror("pelmor: pipe");

@@ -1,6 +1,7 @@
 #include "app/MainDialog.h"
 
 #include "device/EventSound.h"
+#include "device/ReaderPower.h"
 #include "download/DownloadDialog.h"
 #include "resources/Resource.h"
 #include "resources/Templates.h"
@@ -103,12 +104,15 @@ void CMainDialog::PlayEventSound(int event) {
 }
 
 int CMainDialog::SwitchReaderOn() {
-  if (!m_services.supply.Set(true)) return -1;
-  Sleep(kPowerOnSettleMs);
-  return 0;
+  return device::SwitchReaderOn(
+      m_services.pins, [this](const std::u16string& text) { AppendLog(text); },
+      [this](unsigned ms) { Sleep(ms); });
 }
 
-int CMainDialog::SwitchReaderOff() { return m_services.supply.Set(false) ? 0 : -1; }
+int CMainDialog::SwitchReaderOff() {
+  return device::SwitchReaderOff(m_services.pins,
+                                 [this](const std::u16string& text) { AppendLog(text); });
+}
 
 void CMainDialog::ReleaseClosedDialogs() {
   // A dialog object is released once its window is gone and none of its handlers runs.

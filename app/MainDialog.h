@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "device/ReaderPower.h"
+#include "device/PinAccess.h"
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
 #include "link/LineAssembler.h"
@@ -32,7 +32,7 @@ struct MainDialogServices {
   platform::IHotKeys& hotKeys;
   platform::IKeyOutput& keys;
   platform::ISound& sound;
-  device::IReaderSupply& supply;
+  device::IPinAccess& pins;  // the reader's supply pin
   std::filesystem::path appDir;  // the application folder
 };
 
@@ -52,7 +52,6 @@ class CMainDialog : public fw::CDialog {
   static constexpr unsigned kTagShowDelayMs = 10;   // before a tag is shown
   static constexpr unsigned kTagTypeRequestDelayMs = 10;  // between a 'C' reply and 'R'
   static constexpr unsigned kTagTypeWriteDelayMs = 50;    // between 'c' and 'r' commands
-  static constexpr unsigned kPowerOnSettleMs = 150; // after the reader was switched on
   static constexpr uint8_t kScanKeyVk = 0x5F;       // injected while the scan key is held
   static constexpr int kScanKeyTicks = 10;
   // The log keeps at most this many characters; older lines are dropped first.

@@ -3,7 +3,7 @@
 namespace {
 
 bool ValidPower(const std::string& mode) {
-  if (mode == "sim" || mode == "always-on") return true;
+  if (mode == "sim" || mode == "always-on" || mode == "slot") return true;
   // gpio:CHIP:LINE with a chip name and a line number.
   if (mode.rfind("gpio:", 0) != 0) return false;
   const std::string rest = mode.substr(5);
@@ -37,7 +37,7 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, Op
     } else if (a == "--power") {
       error = value(options.power);
       if (!error && !ValidPower(options.power))
-        error = "--power takes sim, always-on or gpio:CHIP:LINE, not '" + options.power + "'";
+        error = "--power takes sim, always-on, slot or gpio:CHIP:LINE, not '" + options.power + "'";
     } else if (a == "--keys") {
       error = value(options.keys);
       if (!error && options.keys != "xtest" && options.keys != "uinput" && options.keys != "none")

@@ -1,11 +1,341 @@
 #include "download/DownloadDialog.h"
 
+#include <array>
+#include <climits>
+#include <span>
+
+#include "download/EhxRecord.h"
+#include "resources/Resource.h"
 #include "resources/Templates.h"
+
+using namespace download;
+using namespace res;
+
+bool CDownloadDialog::s_bDownloadTimerStopped = false;
+uint32_t CDownloadDialog::s_nDownloadWaitTicks = 0;
+
+namespace {
+
+constexpr char kCommandLetter = 'I';
+constexpr char kBootModeDigit = '0';
+constexpr char kFirstPartDoneDigit = '1';
+constexpr char kImageDoneDigit = '2';
+
+constexpr char16_t kFirmwareTooOld[] =
+    u"This option is available in Firmwareversion "
+    u"204 and later! \r\n";
+constexpr char16_t kNotDownloaded[] = u"Hex file not successfuly downloaded. Close Routine?";
+constexpr char16_t kCommandRetry[] = u"Commando not send correct, try again?";
+
+}  // namespace
 
 CDownloadDialog::CDownloadDialog(fw::IHost& host, platform::ISerialPorts& serial,
                                  platform::CommHandle hComm, std::filesystem::path appDir)
-    : fw::CDialog(host, res::IDD_DOWNLOAD), m_hComm(hComm), m_serial(serial), m_appDir(std::move(appDir)) {}
+    : fw::CDialog(host, IDD_DOWNLOAD), m_hComm(hComm), m_serial(serial), m_appDir(std::move(appDir)) {
+  m_comboFile.Bind(*this, IDC_DL_FILE);
+  m_progress.Bind(*this, IDC_DL_PROGRESS);
+  m_staticState.Bind(*this, IDC_DL_STATE);
+  m_staticInfo.Bind(*this, IDC_DL_INFO);
 
-bool CDownloadDialog::OnInitDialog() { return true; }
+  MapClicked(IDC_DL_DOWNLOAD, [this] { OnButtonDownload(); });
+  MapClicked(IDC_DL_HELP, [this] { OnButtonHelp(); });
+}
 
-void CDownloadDialog::OnReaderAnswer(const std::string& line) { (void)line; }
+bool CDownloadDialog::OnInitDialog() {
+  fw::CDialog::OnInitDialog();
+  FillFirmwareList();
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Files
+
+void CDownloadDialog::FillFirmwareList() {
+  const std::vector<std::string> names = ListFirmwareFiles(m_appDir);
+  for (const std::string& name : names) {
+    fw::WString shown = fw::FromUtf8(name);
+    m_comboFile.AddString(shown);
+    m_listedFiles.emplace_back(std::move(shown), name);
+  }
+  if (names.empty()) return;
+  // The list sorts itself; the file preselected is the first one the folder gave.
+  const fw::WString& first = m_listedFiles.front().first;
+  for (int i = 0; i < m_comboFile.GetCount(); ++i) {
+    if (m_comboFile.GetLBText(i) == first) {
+      m_comboFile.SetCurSel(i);
+      break;
+    }
+  }
+}
+
+std::string CDownloadDialog::FileNameFor(const fw::WString& text) const {
+  // A listed name whose bytes are no UTF-8 is shown with replacement characters; it opens
+  // by its own bytes all the same.
+  for (const auto& [shown, onDisk] : m_listedFiles) {
+    if (shown == text) return onDisk;
+  }
+  return fw::ToUtf8(text);
+}
+
+int CDownloadDialog::OpenFirmwareFile() {
+  const fw::WString text = m_comboFile.GetWindowText();
+  if (text.empty()) {
+    MessageBox(u"File path is empty, \r\nselect file and press download.", u"Warning",
+               fw::MB_OK | fw::MB_ICONWARNING);
+    return kFileNotOpened;
+  }
+  const std::filesystem::path path = FirmwarePath(m_appDir, FileNameFor(text));
+  if (!m_file.Open(path)) {
+    MessageBox(u"File could not be opened.\r\n\"" + fw::FromUtf8(path.native()) +
+                   u"\".File probably already opened.",
+               u"Warning", fw::MB_OK | fw::MB_ICONWARNING);
+    return kFileNotOpened;
+  }
+  return kFileOpened;
+}
+
+void CDownloadDialog::SetProgressRange(uint64_t length) {
+  m_nProgressShift = 0;
+  while ((length >> m_nProgressShift) > static_cast<uint64_t>(INT_MAX)) ++m_nProgressShift;
+  m_progress.SetRange32(0, static_cast<int>(length >> m_nProgressShift));
+}
+
+void CDownloadDialog::ShowProgress(uint64_t position) {
+  const uint64_t units = position >> m_nProgressShift;
+  m_progress.SetPos(units > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(units));
+}
+
+// ---------------------------------------------------------------------------------------
+// Buttons
+
+void CDownloadDialog::OnButtonDownload() {
+  if (m_nState != DL_STATE_IDLE) {
+    MessageBox(u"Downloading already in progress", u"Information", fw::MB_OK | fw::MB_ICONINFORMATION);
+    return;
+  }
+  StartDownloadTimer();
+  SetState(DL_STATE_INIT);
+}
+
+void CDownloadDialog::OnCancel() {
+  if (m_nState != DL_STATE_IDLE) {
+    MessageBox(u"Download in progress,\r\n"
+               u"download can only be canceled when state is IDLE.",
+               u"Information", fw::MB_OK | fw::MB_ICONINFORMATION);
+    return;
+  }
+  m_file.Close();
+  DestroyWindow();
+}
+
+void CDownloadDialog::OnDestroy() {
+  // The main window may close this dialog in the middle of a run: the file goes with it.
+  m_file.Close();
+}
+
+void CDownloadDialog::OnButtonHelp() {
+  MessageBox(u"The download files have to be located "
+             u"in the same direcory as the Pelmor "
+             u"application. \r\n"
+             u"File must be of the type: *.EHX \r\n"
+             u"Select the file and press 'Download'. \r\n\n" +
+                 fw::WString(kFirmwareTooOld),
+             u"Help", fw::MB_OK | fw::MB_ICONINFORMATION);
+}
+
+// ---------------------------------------------------------------------------------------
+// The step timer
+
+void CDownloadDialog::StartDownloadTimer() {
+  m_nTimerId = SetTimer(DOWNLOAD_TIMER_ID, kStepPeriodMs);
+  if (m_nTimerId == 0)
+    MessageBox(u"Unable to obtain timer.", u"System ERROR", fw::MB_OK | fw::MB_ICONERROR);
+}
+
+void CDownloadDialog::PauseDownloadTimer() {
+  if (s_bDownloadTimerStopped) return;
+  KillTimer(DOWNLOAD_TIMER_ID);
+  s_bDownloadTimerStopped = true;
+}
+
+void CDownloadDialog::ResumeDownloadTimer() {
+  if (!s_bDownloadTimerStopped) return;
+  StartDownloadTimer();
+  s_bDownloadTimerStopped = false;
+}
+
+void CDownloadDialog::SetState(int state) { m_nState = StoredState(state); }
+
+void CDownloadDialog::OnTimer(unsigned id) {
+  if (id != DOWNLOAD_TIMER_ID) return;
+  // The pause flag is shared by the whole process and may already be set when a step
+  // begins (after an earlier dialog ended through DL_STATE_CLOSE); then the timer keeps
+  // ticking while a message box of the step is open, and those ticks must wait.
+  if (m_bInStep) return;
+  m_bInStep = true;
+  const int state = m_nState;
+  const bool action = IsActionState(state);
+  if (action) PauseDownloadTimer();
+  Step();
+  // DL_STATE_CLOSE stays paused; a window gone takes no timer.
+  if (action && state != DL_STATE_CLOSE && IsWindow()) ResumeDownloadTimer();
+  m_bInStep = false;
+}
+
+// ---------------------------------------------------------------------------------------
+// Commands and answers
+
+int CDownloadDialog::SendDownloadCommand(char first, char second) {
+  if (m_hComm == 0) {
+    MessageBox(u"No communication. \r\n"
+               u"First connect. \r\n",
+               u"ERROR", fw::MB_OK | fw::MB_ICONERROR);
+    return kCommandSent;
+  }
+  const std::string frame = CommandFrame(first, second);
+  size_t written = 0;
+  const bool ok = m_serial.Write(m_hComm, reinterpret_cast<const uint8_t*>(frame.data()), frame.size(), written);
+  if (!ok || written < frame.size()) {
+    MessageBox(u"Commando not send. \r\n", u"ERROR", fw::MB_OK | fw::MB_ICONERROR);
+    return kCommandNotSent;
+  }
+  return kCommandSent;
+}
+
+bool CDownloadDialog::WriteRecord(const std::string& frame) {
+  if (m_hComm == 0 || frame.empty()) return false;
+  size_t written = 0;
+  const bool ok = m_serial.Write(m_hComm, reinterpret_cast<const uint8_t*>(frame.data()), frame.size(), written);
+  return ok && written == frame.size();
+}
+
+void CDownloadDialog::OnReaderAnswer(const std::string& line) { SetState(StateAfterAnswer(m_nState, line)); }
+
+download::Answer CDownloadDialog::Ask(const fw::WString& text, const fw::WString& caption, unsigned icon) {
+  return MessageBox(text, caption, fw::MB_YESNO | icon) == fw::IDYES ? Answer::Yes : Answer::No;
+}
+
+void CDownloadDialog::AskToClose(const fw::WString& text, const fw::WString& caption, unsigned icon) {
+  SetState(StateAfterCloseQuestion(Ask(text, caption, icon)));
+  // Staying open means idle, and an idle dialog holds no file.
+  if (m_nState == DL_STATE_IDLE) m_file.Close();
+}
+
+// ---------------------------------------------------------------------------------------
+// The steps
+
+void CDownloadDialog::CommandStep(char second, int waitState, const fw::WString& retryQuestion) {
+  if (SendDownloadCommand(kCommandLetter, second) == kCommandSent) {
+    s_nDownloadWaitTicks = 0;
+    SetState(waitState);
+    return;
+  }
+  SetState(StateAfterRetryQuestion(Ask(retryQuestion, u"Error", fw::MB_ICONERROR)));
+}
+
+void CDownloadDialog::RecordStep(ImagePart part) {
+  ShowProgress(m_file.Position());
+  std::array<uint8_t, kRecordSize> buffer{};
+  const size_t got = m_file.Read(buffer);
+  const std::span<const uint8_t> record(buffer.data(), got);
+  RecordAction action = DecideRecord(part, record);
+  bool sent = false;
+  if (action == RecordAction::SplitFound) {
+    // Nothing is sent: the split record is read again as the first of the second part.
+    const uint64_t position = m_file.Position();
+    if (position < kRecordSize || !m_file.Seek(position - kRecordSize)) action = RecordAction::Fail;
+  } else if (action == RecordAction::Send) {
+    sent = WriteRecord(RecordFrame(record));
+    if (sent) s_nDownloadWaitTicks = 0;
+  }
+  SetState(StateAfterRecord(part, action, sent));
+}
+
+void CDownloadDialog::Step() {
+  m_staticState.SetWindowText(fw::Widen(StatusText(m_nState)));
+  switch (m_nState) {
+    case DL_STATE_IDLE:
+      return;
+
+    case DL_STATE_INIT: {
+      if (OpenFirmwareFile() != kFileOpened) {
+        SetState(DL_STATE_ERROR);
+        return;
+      }
+      const uint64_t length = m_file.Length();
+      if (length > 0) SetProgressRange(length);
+      SetState(DL_STATE_STATUS);
+      return;
+    }
+
+    case DL_STATE_STATUS:
+      // Every status query starts the image from its first record: after a retry the
+      // reader has not acknowledged the record in flight, and continuing behind it would
+      // load an image with a record missing.
+      m_file.Seek(0);
+      ShowProgress(0);
+      CommandStep(0, DL_STATE_STATUS_WAIT, kCommandRetry);
+      return;
+
+    case DL_STATE_BOOT_MODE:
+      CommandStep(kBootModeDigit, DL_STATE_BOOT_MODE_WAIT,
+                  u"Commando \"DL_STATE_BOOT_MODE\" not send correct,"
+                  u"try again?");
+      return;
+
+    case DL_STATE_SEND_STR1:
+      RecordStep(ImagePart::First);
+      return;
+
+    case DL_STATE_SEND_I1:
+      CommandStep(kFirstPartDoneDigit, DL_STATE_SEND_I1_WAIT, kCommandRetry);
+      return;
+
+    case DL_STATE_SEND_STR2:
+      RecordStep(ImagePart::Second);
+      return;
+
+    case DL_STATE_SEND_I2:
+      CommandStep(kImageDoneDigit, DL_STATE_SEND_I2_WAIT, kCommandRetry);
+      return;
+
+    case DL_STATE_STATUS_WAIT:
+    case DL_STATE_BOOT_MODE_WAIT:
+    case DL_STATE_SEND_STR1_WAIT:
+    case DL_STATE_SEND_I1_WAIT:
+    case DL_STATE_SEND_STR2_WAIT:
+    case DL_STATE_SEND_I2_WAIT:
+      SetState(StateAfterWaitTick(m_nState, ++s_nDownloadWaitTicks));
+      return;
+
+    case DL_STATE_NO_ANSWER:
+      SetState(StateAfterRetryQuestion(Ask(u"No message received in time.\r\n"
+                                           u"try again?",
+                                           u"Error", fw::MB_ICONERROR)));
+      return;
+
+    case DL_STATE_OK:
+      AskToClose(u"Hex file successfuly downloaded. Close Routine?", u"Info", fw::MB_ICONINFORMATION);
+      return;
+
+    case DL_STATE_FW_TOO_OLD:
+      AskToClose(fw::WString(kFirmwareTooOld) + kNotDownloaded, u"ERROR", fw::MB_ICONERROR);
+      return;
+
+    case DL_STATE_ERROR:
+      AskToClose(kNotDownloaded, u"ERROR", fw::MB_ICONERROR);
+      return;
+
+    case DL_STATE_CLOSE:
+      m_file.Close();
+      SetState(DL_STATE_IDLE);
+      PauseDownloadTimer();
+      DestroyWindow();
+      return;
+
+    default:
+      // No transition leads here; the status control says "default" and the file goes.
+      m_file.Close();
+      return;
+  }
+}

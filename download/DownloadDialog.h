@@ -1,9 +1,22 @@
 #pragma once
-// The Download Firmware dialog: loads a firmware file into the reader.
+// The Download Firmware dialog: lists the firmware files (*.EHX) of the application folder
+// and loads the chosen one into the reader.
+//
+// The download is a state machine stepped by a 1 ms window timer, one step per tick: a
+// step sends one command or one record, or counts one tick of a wait for the reader's
+// answer. The dialog never reads the port: the main window hands it every reader line that
+// begins with 'I' (OnReaderAnswer), which only changes the state; the next tick acts on it.
+// The transitions themselves live in download/DownloadStates.h, the file format in
+// download/EhxRecord.h and download/EhxFile.h.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "download/DownloadStates.h"
+#include "download/EhxFile.h"
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
 #include "platform/Serial.h"
@@ -13,15 +26,77 @@ class CDownloadDialog : public fw::CDialog {
   CDownloadDialog(fw::IHost& host, platform::ISerialPorts& serial, platform::CommHandle hComm,
                   std::filesystem::path appDir);
 
-  // A reader line beginning with 'I', forwarded by the main window.
+  static constexpr unsigned DOWNLOAD_TIMER_ID = 1;
+  static constexpr unsigned kStepPeriodMs = 1;
+  // Results of SendDownloadCommand.
+  static constexpr int kCommandSent = 0;
+  static constexpr int kCommandNotSent = 3;
+  // Results of OpenFirmwareFile.
+  static constexpr int kFileOpened = 0;
+  static constexpr int kFileNotOpened = 4;
+
+  // A reader line beginning with 'I', forwarded by the main window. Only changes the state;
+  // ignored while no run is active.
   void OnReaderAnswer(const std::string& line);
 
+  // Handlers and steps, public so tests can reach them.
+  void FillFirmwareList();
+  int OpenFirmwareFile();
+  void OnButtonDownload();
+  void OnButtonHelp();
+  // Builds 'I', second unless it is 0, CR and writes it. Without a connection the user is
+  // told and the result is still kCommandSent: the wait that follows ends in
+  // DL_STATE_NO_ANSWER, whose question lets the user give up.
+  int SendDownloadCommand(char first, char second);
+  void SetState(int state);
+  void StartDownloadTimer();
+  void PauseDownloadTimer();
+  void ResumeDownloadTimer();
+  bool InStep() const { return m_bInStep; }
+
   platform::CommHandle m_hComm;
+  int m_nState = download::DL_STATE_IDLE;
+  unsigned m_nTimerId = 0;
+  download::EhxFile m_file;
+
+  fw::CComboBox m_comboFile;
+  fw::CProgressCtrl m_progress;
+  fw::CStatic m_staticState;
+  fw::CStatic m_staticInfo;
+
+  // Shared by every Download Firmware dialog of the process; the main window lets only
+  // one be open at a time.
+  static bool s_bDownloadTimerStopped;
+  static uint32_t s_nDownloadWaitTicks;
 
  protected:
   bool OnInitDialog() override;
+  void OnTimer(unsigned id) override;
+  // Enter presses the default button, "Download".
+  void OnOK() override { OnButtonDownload(); }
+  void OnCancel() override;
+  void OnDestroy() override;
+  void OnHelpInfo() override { OnButtonHelp(); }
 
  private:
+  void Step();
+  void CommandStep(char second, int waitState, const fw::WString& retryQuestion);
+  void RecordStep(download::ImagePart part);
+  bool WriteRecord(const std::string& frame);
+  void AskToClose(const fw::WString& text, const fw::WString& caption, unsigned icon);
+  download::Answer Ask(const fw::WString& text, const fw::WString& caption, unsigned icon);
+  // The file a download opens: a listed name by its name on disk, a typed one as UTF-8.
+  std::string FileNameFor(const fw::WString& text) const;
+  void SetProgressRange(uint64_t length);
+  void ShowProgress(uint64_t position);
+
   platform::ISerialPorts& m_serial;
   std::filesystem::path m_appDir;
+  // Listed names as shown, with the names on disk they stand for.
+  std::vector<std::pair<fw::WString, std::string>> m_listedFiles;
+  // The progress bar counts in bytes shifted right by this much, so that files longer than
+  // an int can hold still fit its range.
+  unsigned m_nProgressShift = 0;
+  // A step of this dialog is running (its message box may be open): ticks wait.
+  bool m_bInStep = false;
 };

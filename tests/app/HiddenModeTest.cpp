@@ -64,7 +64,7 @@ TEST_F(Hidden, EnterHiddenModeLayout) {
 TEST_F(Hidden, HideFailsWhenTheReaderCannotBeSwitchedOff) {
   r.supply.failOff = true;
   r.Click(IDC_HIDE);
-  EXPECT_EQ(r.Log(), "Application Hide Error \r\n");
+  EXPECT_EQ(r.Log(), "The function failed\r\nApplication Hide Error \r\n");
   EXPECT_TRUE(r.host.MessageBoxes().empty());
   EXPECT_FALSE(r.dlg->m_bHidden);
   EXPECT_TRUE(r.dlg->IsWindowVisible());
@@ -110,7 +110,7 @@ TEST_F(Hidden, ScanButtonWhileShown) {
 TEST_F(Hidden, PowerOnFailureAtScanStillScans) {
   r.supply.failOn = true;
   Press(platform::VK_F24, true);
-  EXPECT_EQ(r.Log(), "Switch reader on Error \r\n");
+  EXPECT_EQ(r.Log(), "The function failed\r\nSwitch reader on Error \r\n");
   EXPECT_EQ(r.serial.Written(), "S\r");
 }
 
@@ -138,7 +138,7 @@ TEST_F(Hidden, OrangeKeyStaysHiddenWhenPowerFails) {
   r.dlg->EnterHiddenMode();
   r.supply.failOn = true;
   Press(platform::VK_F22, true);
-  EXPECT_EQ(r.Log(), "Switch reader on Error \r\n");
+  EXPECT_EQ(r.Log(), "The function failed\r\nSwitch reader on Error \r\n");
   EXPECT_TRUE(r.dlg->m_bHidden);
   EXPECT_FALSE(r.dlg->IsWindowVisible());
 }

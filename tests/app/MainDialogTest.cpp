@@ -101,7 +101,8 @@ TEST(MainDialogConnect, PowerOnFailureLeavesThePortOpenButUnpowered) {
   Rig r;
   r.supply.failOn = true;
   r.Start();
-  EXPECT_EQ(r.Log(), "Switch reader on Error\r\n");
+  // The switch logs its reason, then the connect its own line.
+  EXPECT_EQ(r.Log(), "The function failed\r\nSwitch reader on Error\r\n");
   EXPECT_EQ(r.Text(IDC_CONNECT), "Connect");
   EXPECT_NE(r.dlg->m_hComm, 0u);
   EXPECT_TRUE(r.host.Timers().empty());
@@ -171,7 +172,7 @@ TEST(MainDialogConnect, PowerOffFailureAtDisconnectIsLogged) {
   r.supply.failOff = true;
   r.ClearLog();
   r.Click(IDC_CONNECT);
-  EXPECT_EQ(r.Log(), "Successfully disconnected!\r\nSwitch reader off Error \r\n");
+  EXPECT_EQ(r.Log(), "Successfully disconnected!\r\nThe function failed\r\nSwitch reader off Error \r\n");
   EXPECT_EQ(r.dlg->m_hComm, 0u);
 }
 

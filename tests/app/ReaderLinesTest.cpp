@@ -177,7 +177,7 @@ TEST_F(Connected, HiddenScanCycleShowsAndHidesTheWindow) {
   r.supply.failOff = true;
   r.Line("SS");
   EXPECT_FALSE(r.dlg->IsWindowVisible());
-  EXPECT_NE(r.Log().find("same tag found!\r\nSwitch reader off Error \r\n"), std::string::npos);
+  EXPECT_NE(r.Log().find("same tag found!\r\nThe function failed\r\nSwitch reader off Error \r\n"), std::string::npos);
 }
 
 TEST_F(Connected, WriteAnswersAndCodesGoOnlyToAnOpenWriteTagDialog) {

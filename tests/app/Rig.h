@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/MainDialog.h"
+#include "device/PinAccess.h"
 #include "framework/headless/HeadlessHost.h"
 #include "platform/fake/FakeSerialPorts.h"
 #include "platform/fake/FakeServices.h"
@@ -16,15 +17,27 @@
 
 namespace testing_rig {
 
-class FakeSupply : public device::IReaderSupply {
+// The reader's supply pin: records every level set; switching on or off can be made to fail
+// (the level is then refused, as a pin that cannot be driven).
+class FakeSupply : public device::IPinAccess {
  public:
   bool failOn = false;
   bool failOff = false;
   std::vector<bool> calls;
-  bool Set(bool on) override {
-    calls.push_back(on);
-    return on ? !failOn : !failOff;
+  bool level = false;
+  bool held = false;
+  int AllocatePin(int, bool reserve) override {
+    if (reserve == held) return reserve ? device::kPinInUse : device::kPinInvalid;
+    held = reserve;
+    return device::kPinOk;
   }
+  int SetPinLevel(int, bool on) override {
+    calls.push_back(on);
+    if (on ? failOn : failOff) return device::kPinFailed;
+    level = on;
+    return device::kPinOk;
+  }
+  int GetPinLevel(int) override { return level ? 1 : 0; }
 };
 
 class TempDir {

@@ -3,13 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "app/MainDialog.h"
+#include "device/ReaderPower.h"
 #include "framework/headless/HeadlessHost.h"
 #include "platform/fake/FakeServices.h"
 #include "platform/linux/PosixSerialPorts.h"
 #include "resources/Resource.h"
 #include "sim/PtyServer.h"
 #include "tests/app/Rig.h"
+#include "writetag/WriteTagDialog.h"
 
 namespace {
 
@@ -26,10 +30,7 @@ struct Live : ::testing::Test {
   platform::FakeHotKeys hotKeys;
   platform::RecordingKeyOutput keys;
   platform::RecordingSound sound;
-  device::CallbackSupply supply{[this](bool on) {
-    server.SetPowered(on);
-    return true;
-  }};
+  device::SimPins supply{[this](bool on) { server.SetPowered(on); }, [this] { return server.IsPowered(); }};
   testing_rig::TempDir dir;
   std::unique_ptr<CMainDialog> dlg;
 
@@ -69,10 +70,7 @@ TEST(LiveOldFirmware, StartUpChainAsksForTagTypesSeparately) {
   ASSERT_EQ(server.Start(), 0) << server.ErrorText();
   platform::PosixSerialPorts serial(server.SlavePath());
   testing_rig::Rig fakes;
-  device::CallbackSupply supply([&server](bool on) {
-    server.SetPowered(on);
-    return true;
-  });
+  device::SimPins supply([&server](bool on) { server.SetPowered(on); }, [&server] { return server.IsPowered(); });
   fw::HeadlessHost host(fw::HeadlessHost::ClockKind::Real);
   CMainDialog dlg(host, MainDialogServices{serial, fakes.hotKeys, fakes.keys, fakes.sound, supply,
                                            fakes.dir.Path()});
@@ -119,6 +117,36 @@ TEST_F(Live, ReaderThatNeverAgreesEndsTheWrite) {
   EXPECT_EQ(server.ReceivedLines().size(), lines);
   EXPECT_EQ(Log().find("Configuration written."), std::string::npos) << Log();
   EXPECT_TRUE(host.FindWindow(IDD_MAIN)->Control(IDC_WRITE)->enabled);
+}
+
+TEST_F(Live, CodeWrittenWithTheDialogIsReadBack) {
+  ASSERT_TRUE(server.PutTransponder({}));
+  StartApp();
+  ASSERT_TRUE(WaitForLog("Version: ", kStartBudgetMs));
+  dlg->DispatchCommand(IDC_WRITE_TAG, fw::Notify::Clicked);
+  CWriteTagDialog* wt = dlg->WriteTagDialog();
+  ASSERT_NE(wt, nullptr);
+  std::u16string question;
+  host.SetMessageBoxHook([&](const fw::MessageBoxRecord& box) {
+    question = box.text;
+    return fw::IDYES;
+  });
+  wt->m_comboCode.SetWindowText(u"AB12 34");
+  wt->DispatchCommand(IDC_WT_WRITE_CODE, fw::Notify::Clicked);
+  // Three blocks, each answered by the reader; then the success question.
+  ASSERT_TRUE(host.RunUntil([&] { return !question.empty(); }, kAnswerBudgetMs)) << Log();
+  EXPECT_EQ(question.rfind(u"Code successfuly transmitted.", 0), 0u);
+  ASSERT_TRUE(host.RunUntil([&] { return wt->m_nState == 0; }, kAnswerBudgetMs));
+  EXPECT_EQ(wt->m_comboCode.GetLBText(0), u"AB12 34");
+
+  dlg->DispatchCommand(IDC_TRIGGER, fw::Notify::Clicked);
+  ASSERT_TRUE(WaitForLog("Tag found! (AB12 34) \r\n")) << Log();
+  EXPECT_EQ(fw::ToUtf8(dlg->GetDlgItemText(IDC_TYPE)), "Type: Keswin FLEX 7 blocks");
+  // The Write Tag dialog shows the code read in its status line too.
+  EXPECT_EQ(wt->m_staticStatus.GetWindowText(), u"AB12 34");
+  std::ifstream file(dir.Path() / "TrCode.txt", std::ios::binary);
+  std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(content, "AB12 34\r");
 }
 
 TEST_F(Live, TriggerReadsTheTagInTheField) {
