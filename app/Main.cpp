@@ -17,7 +17,11 @@
 #include "framework/headless/HeadlessHost.h"
 #include "framework/qt/QtHost.h"
 #include "platform/fake/FakeServices.h"
+#include "platform/linux/EvdevScanButton.h"
 #include "platform/linux/PosixSerialPorts.h"
+#include "platform/linux/UinputKeyOutput.h"
+#include "platform/linux/X11HotKeys.h"
+#include "platform/linux/XTestKeyOutput.h"
 #include "sim/PtyServer.h"
 
 namespace {
@@ -74,6 +78,14 @@ bool PressKey(platform::FakeHotKeys& keys, const std::string& name, bool down, s
   return true;
 }
 
+// Lets the message loop read the scan keys' events; a source that has gone is let go.
+void WatchKeys(fw::IHost& host, int fd, const std::function<bool()>& dispatch) {
+  if (fd < 0 || !dispatch) return;
+  host.WatchFd(fd, [&host, fd, dispatch] {
+    if (!dispatch()) host.UnwatchFd(fd);
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -124,10 +136,67 @@ int main(int argc, char** argv) {
   }
 
   platform::PosixSerialPorts serial(port);
-  platform::FakeHotKeys hotKeys;
-  platform::RecordingKeyOutput keyOutput;
   platform::NullSound sound;
-  MainDialogServices services{serial, hotKeys, keyOutput, sound, *pins, appDir};
+
+  const bool display = std::getenv("DISPLAY") != nullptr;
+  if (!options.headless && !display && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
+    std::fprintf(stderr, "pelmor: no display; use --headless for the terminal without windows\n");
+    return 2;
+  }
+
+  // Key output: typed into the window that has the focus. The windows default to XTest; the
+  // headless terminal types nothing unless asked to.
+  const std::string keysMode = options.keys.empty() ? (options.headless || !display ? "none" : "xtest") : options.keys;
+  std::unique_ptr<platform::IKeyOutput> keyOutput;
+  std::string keysError;
+  if (keysMode == "xtest") {
+    keyOutput = platform::XTestKeyOutput::Open(nullptr, keysError);
+  } else if (keysMode == "uinput") {
+    keyOutput = platform::UinputKeyOutput::Create(keysError);
+  } else {
+    keyOutput = std::make_unique<platform::RecordingKeyOutput>();
+  }
+  if (!keyOutput) {
+    std::fprintf(stderr, "pelmor: --keys %s: %s\n", keysMode.c_str(), keysError.c_str());
+    return 2;
+  }
+
+  // The scan keys: a device's own button, the X server's keyboard, or (headless) standard input.
+  std::unique_ptr<platform::IHotKeys> hotKeys;
+  platform::FakeHotKeys* stdinKeys = nullptr;
+  std::function<bool()> dispatchKeys;
+  int keysFd = -1;
+  if (!options.scanDevice.empty()) {
+    std::string error;
+    auto button = platform::EvdevScanButton::Open(options.scanDevice, platform::DeviceGrab::Shared, {}, error);
+    if (!button) {
+      std::fprintf(stderr, "pelmor: --scan-device %s: %s\n", options.scanDevice.c_str(), error.c_str());
+      return 2;
+    }
+    keysFd = button->Fd();
+    dispatchKeys = [b = button.get()] { return b->Dispatch(); };
+    hotKeys = std::move(button);
+  } else if (!options.headless && display) {
+    std::string error;
+    if (auto x11 = platform::X11HotKeys::Open(nullptr, error)) {
+      keysFd = x11->Fd();
+      dispatchKeys = [x = x11.get()] {
+        x->Dispatch();
+        return true;
+      };
+      hotKeys = std::move(x11);
+    } else {
+      std::fprintf(stderr, "pelmor: no scan keys: %s\n", error.c_str());
+    }
+  }
+  if (!hotKeys) {
+    auto fake = std::make_unique<platform::FakeHotKeys>();
+    // Without a key source the keys are not taken; the log says so at connect.
+    fake->failRegister = !options.headless;
+    stdinKeys = fake.get();
+    hotKeys = std::move(fake);
+  }
+  MainDialogServices services{serial, *hotKeys, *keyOutput, sound, *pins, appDir};
 
   if (!InstallSignalPipe()) {
     std::perror("pelmor: pipe");
@@ -138,9 +207,14 @@ int main(int argc, char** argv) {
     fw::HeadlessHost host(fw::HeadlessHost::ClockKind::Real);
     host.SetOutput(&std::cout);
     host.SetCommandInput(STDIN_FILENO);
-    host.SetKeyHandler([&hotKeys](const std::string& key, bool down, std::string& error) {
-      return PressKey(hotKeys, key, down, error);
+    host.SetKeyHandler([stdinKeys](const std::string& key, bool down, std::string& error) {
+      if (!stdinKeys) {
+        error = "the scan keys come from --scan-device";
+        return false;
+      }
+      return PressKey(*stdinKeys, key, down, error);
     });
+    WatchKeys(host, keysFd, dispatchKeys);
     host.WatchFd(g_signalPipe[0], [&host] {
       DrainSignalPipe();
       host.Quit();
@@ -150,12 +224,9 @@ int main(int argc, char** argv) {
     return app.ExitCode();
   }
 
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
-    std::fprintf(stderr, "pelmor: no display; use --headless for the terminal without windows\n");
-    return 2;
-  }
   QApplication qapp(argc, argv);
   fw::QtHost host(exeDir / "resources");
+  WatchKeys(host, keysFd, dispatchKeys);
   CMainDialog* mainDialog = nullptr;
   host.WatchFd(g_signalPipe[0], [&mainDialog] {
     DrainSignalPipe();
