@@ -17,6 +17,7 @@
 #include "framework/headless/HeadlessHost.h"
 #include "framework/qt/QtHost.h"
 #include "platform/fake/FakeServices.h"
+#include "platform/linux/CanberraSound.h"
 #include "platform/linux/EvdevScanButton.h"
 #include "platform/linux/PosixSerialPorts.h"
 #include "platform/linux/UinputKeyOutput.h"
@@ -136,7 +137,7 @@ int main(int argc, char** argv) {
   }
 
   platform::PosixSerialPorts serial(port);
-  platform::NullSound sound;
+  platform::CanberraSound sound;
 
   const bool display = std::getenv("DISPLAY") != nullptr;
   if (!options.headless && !display && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {

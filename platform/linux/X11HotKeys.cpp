@@ -130,7 +130,8 @@ void X11HotKeys::Impl::Release(const std::vector<unsigned>& keycodes) {
       repeatedBefore.erase(it);
     }
   }
-  XFlush(display.get());
+  // A round trip, so the key is free and repeats again for every client once this returns.
+  XSync(display.get(), False);
 }
 
 void X11HotKeys::Impl::HandleRaw(XGenericEventCookie& cookie, std::vector<HotKeyBook::Message>& messages) {
@@ -230,7 +231,8 @@ bool X11HotKeys::Register(int id, unsigned modifiers, unsigned vk) {
     impl_->repeatedBefore[keycode] = (state.auto_repeats[keycode / 8] & (1u << (keycode % 8))) != 0;
     impl_->SetAutoRepeat(keycode, Impl::Repeat::Off);
   }
-  XFlush(display);
+  // A round trip, so the key stops repeating for every client once this returns.
+  XSync(display, False);
   return impl_->book.Add(id, modifiers, vk, keycodes);
 }
 
