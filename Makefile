@@ -35,3 +35,6 @@ test: deps
 
 clean:
 	rm -rf build
+
+# Further targets (fuzzing, soak, benchmarks, install) live in mk/.
+-include mk/*.mk
