@@ -34,7 +34,8 @@ constexpr milliseconds kExitTimeout{10000};
 constexpr unsigned kF24Keycode = 202;
 constexpr unsigned kF22Keycode = 200;
 // The emulator's tag, as the code is typed with "No space" and "cr" ticked.
-constexpr const char* kTypedCode = "999000012345678\r";
+// Prefix keys A and B, the code without its blanks, the suffix key Tab, then Enter for "cr".
+constexpr const char* kTypedCode = "ab999000012345678\t\r";
 
 class TempDir {
  public:
@@ -179,8 +180,8 @@ TEST(WedgeTest, TheHiddenProgramTypesTheTagIntoTheFocusedWindow) {
   // The program hides itself once its settings are loaded.
   TempDir dir;
   ASSERT_FALSE(dir.Path().empty());
-  std::ofstream(dir.Path() / "Config.ini") << "NO_SPACE=1\r\nADD_CR=1\r\nADD_TAB=0\r\nPREFIX=0\r\nPREFIX:\r\n"
-                                              "SUFFIX=0\r\nSUFFIX:\r\nAUTOHIDE=1\r\n";
+  std::ofstream(dir.Path() / "Config.ini") << "NO_SPACE=1\r\nADD_CR=1\r\nADD_TAB=0\r\nPREFIX=1\r\nPREFIX:41:42\r\n"
+                                              "SUFFIX=1\r\nSUFFIX:09\r\nAUTOHIDE=1\r\n";
   Program program({"--simulate", "--keys", "xtest", "--app-dir", dir.Path().string()}, server.Name());
   ASSERT_TRUE(program.Started());
 
