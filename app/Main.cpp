@@ -157,6 +157,12 @@ int main(int argc, char** argv) {
   } else {
     keyOutput = std::make_unique<platform::RecordingKeyOutput>();
   }
+  if (!keyOutput && options.keys.empty()) {
+    // The default output is a convenience: without it the program still reads and shows tags.
+    std::fprintf(stderr, "pelmor: no key output (%s); codes are not typed in hidden mode\n",
+                 keysError.c_str());
+    keyOutput = std::make_unique<platform::RecordingKeyOutput>();
+  }
   if (!keyOutput) {
     std::fprintf(stderr, "pelmor: --keys %s: %s\n", keysMode.c_str(), keysError.c_str());
     return 2;
