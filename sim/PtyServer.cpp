@@ -226,6 +226,31 @@ std::vector<std::string> PtyServer::ReceivedLines() const {
   return {lines.begin(), lines.end()};
 }
 
+void PtyServer::SetLoaderStatus(LoaderStatus status) {
+  std::lock_guard lock(mutex_);
+  engine_.SetLoaderStatus(status);
+}
+
+LoaderStatus PtyServer::CurrentLoaderStatus() const {
+  std::lock_guard lock(mutex_);
+  return engine_.CurrentLoaderStatus();
+}
+
+FirmwareImage PtyServer::ReceivedImage() const {
+  std::lock_guard lock(mutex_);
+  return engine_.ReceivedImage();
+}
+
+bool PtyServer::SetRecordFault(Fault fault, std::size_t record) {
+  std::lock_guard lock(mutex_);
+  return engine_.SetRecordFault(fault, record);
+}
+
+Fault PtyServer::RecordFault() const {
+  std::lock_guard lock(mutex_);
+  return engine_.RecordFault();
+}
+
 void PtyServer::SetPacing(Pacing pacing) {
   std::lock_guard lock(mutex_);
   pacing_ = pacing;

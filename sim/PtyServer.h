@@ -71,6 +71,12 @@ class PtyServer {
   ReaderConfig Config() const;
   void SetConfig(const ReaderConfig& config);
   std::vector<std::string> ReceivedLines() const;
+  // The firmware loader; the image is a copy taken under the lock.
+  void SetLoaderStatus(LoaderStatus status);
+  LoaderStatus CurrentLoaderStatus() const;
+  FirmwareImage ReceivedImage() const;
+  [[nodiscard]] bool SetRecordFault(Fault fault, std::size_t record);
+  Fault RecordFault() const;
 
   void SetPacing(Pacing pacing);
 

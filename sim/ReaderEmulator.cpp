@@ -1,8 +1,10 @@
 #include "sim/ReaderEmulator.h"
 
 #include <algorithm>
+#include <span>
 #include <utility>
 
+#include "download/EhxRecord.h"
 #include "writetag/BlockFrameDecoder.h"
 #include "writetag/BlockFrames.h"
 
@@ -37,6 +39,7 @@ constexpr std::string_view kNo = "NO";
 constexpr char kUnprintableByte = '?';
 
 static_assert(kTransponderBlocks == writetag::MAX_DATA_BLOCKS);
+static_assert(kRecordTextLength == download::kRecordSentSize);
 static_assert(kFirstTransponderBlock == writetag::kFirstDataBlockAddress);
 
 std::string Hex2(uint8_t value) {
@@ -128,10 +131,40 @@ constexpr std::array<std::string_view, 2> kHdxTypes = {"A0", "A7"};
 
 }  // namespace
 
+char LoaderStatusLetter(LoaderStatus status) {
+  switch (status) {
+    case LoaderStatus::C:
+      return 'C';
+    case LoaderStatus::D:
+      return 'D';
+    case LoaderStatus::E:
+      return 'E';
+    case LoaderStatus::OldFirmware:
+      return 0;
+  }
+  return 0;
+}
+
+namespace {
+
+bool ReadsAsSplit(const std::string& record) {
+  return download::IsSplitRecord(
+      std::span(reinterpret_cast<const uint8_t*>(record.data()), record.size()));
+}
+
+}  // namespace
+
+bool SplitsAtMarkedRecord(const FirmwareImage& image) {
+  return !image.secondPart.empty() && ReadsAsSplit(image.secondPart.front()) &&
+         std::none_of(image.firstPart.begin(), image.firstPart.end(), ReadsAsSplit);
+}
+
 ReaderEmulator::ReaderEmulator(EmulatorOptions options)
     : options_(std::move(options)),
       config_(options_.config),
       powered_(options_.powered),
+      bootStatus_(options_.loaderStatus),
+      loaderStatus_(options_.loaderStatus),
       random_(options_.seed) {
   commands_['V'] = {&ReaderEmulator::OnVersion, CommandKind::Query};
   commands_['C'] = {&ReaderEmulator::OnReadConfig, CommandKind::Query};
@@ -140,6 +173,7 @@ ReaderEmulator::ReaderEmulator(EmulatorOptions options)
   commands_['c'] = {&ReaderEmulator::OnWriteConfig, CommandKind::Set};
   commands_['r'] = {&ReaderEmulator::OnWriteTagTypes, CommandKind::Set};
   commands_['w'] = {&ReaderEmulator::OnWriteBlock, CommandKind::BlockWrite};
+  commands_['I'] = {&ReaderEmulator::OnDownload, CommandKind::Download};
 }
 
 void ReaderEmulator::Feed(std::string_view bytes, Time now) {
@@ -200,6 +234,13 @@ void ReaderEmulator::SetPowered(bool powered) {
     input_.clear();
     inputOverflow_ = false;
     lastRead_.reset();
+    // The loading mode lives in the module's memory: without supply it starts again in the
+    // status it was set to, and an unfinished image is lost. A complete one stays for
+    // inspection.
+    loaderStatus_ = bootStatus_;
+    if (!image_.complete) {
+      image_ = {};
+    }
   }
 }
 
@@ -250,6 +291,25 @@ void ReaderEmulator::SendResetReport(Time now) {
   inputOverflow_ = false;
   lastRead_.reset();
   QueueLine(now, kResetReport);
+}
+
+void ReaderEmulator::SetLoaderStatus(LoaderStatus status) {
+  bootStatus_ = status;
+  loaderStatus_ = status;
+}
+
+bool ReaderEmulator::SetRecordFault(Fault fault, std::size_t record) {
+  switch (fault) {
+    case Fault::None:
+    case Fault::NoAnswer:
+    case Fault::AnswerNO:
+    case Fault::Garbage:
+      recordFault_ = fault;
+      recordFaultIndex_ = fault == Fault::None ? 0 : record;
+      return true;
+    default:
+      return false;
+  }
 }
 
 void ReaderEmulator::SetFault(Fault fault, int count) {
@@ -322,6 +382,8 @@ void ReaderEmulator::HandleLine(std::string_view line, Time now) {
   }
   const bool isWrite = command.kind == CommandKind::BlockWrite;
   const bool isSet = command.kind == CommandKind::Set || isWrite;
+  // Answers that the application hands to a dialog by their first letter.
+  const bool answersByLetter = isWrite || command.kind == CommandKind::Download;
   const Fault fault = AppliesTo(fault_, isSet) ? fault_ : Fault::None;
 
   // Faults that stand for a command lost or refused on the way act before the reader does.
@@ -359,15 +421,7 @@ void ReaderEmulator::HandleLine(std::string_view line, Time now) {
     due += options_.faultDelay;
   }
   if (fault == Fault::Garbage) {
-    std::string junk = GarbageLine();
-    if (isWrite) {
-      junk.front() = line.front();
-      const std::string_view end = std::string_view(junk).substr(junk.size() - kOk.size());
-      if (end == kOk || end == kNo) {
-        junk.back() = '#';
-      }
-    }
-    answer.lines = {std::move(junk)};
+    answer.lines = {answersByLetter ? GarbageAnswer(line.front()) : GarbageLine()};
     answer.startsScan = false;
   }
 
@@ -446,6 +500,16 @@ std::string ReaderEmulator::GarbageLine() {
     c = static_cast<char>(character(random_));
   }
   return line;
+}
+
+std::string ReaderEmulator::GarbageAnswer(char letter) {
+  std::string junk = GarbageLine();
+  junk.front() = letter;
+  const std::string_view end = std::string_view(junk).substr(junk.size() - kOk.size());
+  if (end == kOk || end == kNo) {
+    junk.back() = '#';
+  }
+  return junk;
 }
 
 // Queries take no parameters: a query letter followed by anything is not understood and
@@ -541,6 +605,109 @@ bool ReaderEmulator::WriteBlock(std::string_view line) {
   }
   transponder_->blocks[frame->address - kFirstTransponderBlock] = frame->dataWord;
   return true;
+}
+
+// The download commands: "I" the status query, "I0" the switch to the loading mode, a
+// record frame, "I1" after the first part, "I2" after the second. Old firmware refuses
+// them all; any other line beginning with 'I' is refused as well.
+ReaderEmulator::Answer ReaderEmulator::OnDownload(std::string_view line) {
+  if (loaderStatus_ == LoaderStatus::OldFirmware) {
+    return {{std::string(kLoaderRefusal)}};
+  }
+  if (line == "I") {
+    return OnLoaderStatus();
+  }
+  if (line == "I0") {
+    return OnLoadingMode();
+  }
+  if (line == "I1") {
+    return OnFirstPartDone();
+  }
+  if (line == "I2") {
+    return OnImageDone();
+  }
+  return OnRecord(line);
+}
+
+// The dialog asks for the status before the first record and again on every retry, and
+// then sends the image from its first record: a status query in the middle of an image
+// means the records so far will come again.
+ReaderEmulator::Answer ReaderEmulator::OnLoaderStatus() {
+  const bool unfinished = !image_.complete && (!image_.firstPart.empty() || image_.firstPartDone);
+  if (unfinished) {
+    const int restarts = image_.restarts + 1;
+    image_ = {};
+    image_.restarts = restarts;
+  }
+  return {{std::string("I:") + LoaderStatusLetter(loaderStatus_) + std::string(kOk)}};
+}
+
+ReaderEmulator::Answer ReaderEmulator::OnLoadingMode() {
+  loaderStatus_ = LoaderStatus::E;
+  return {{"I0" + std::string(kOk)}};
+}
+
+void ReaderEmulator::StartNextImageIfComplete() {
+  if (image_.complete) {
+    image_ = {};
+  }
+}
+
+// A record is taken in the loading mode only, and only whole: exactly 42 hexadecimal digits
+// of either case after the 'I'. A frame cut short, run together with the next or carrying
+// other characters is refused and not stored, so the dialog ends its run instead of loading
+// a broken image.
+ReaderEmulator::Answer ReaderEmulator::OnRecord(std::string_view line) {
+  const std::string refusal(kLoaderRefusal);
+  if (loaderStatus_ != LoaderStatus::E || line.size() != kRecordFrameLength) {
+    return {{refusal}};
+  }
+  const std::string_view text = line.substr(1);
+  if (!std::all_of(text.begin(), text.end(), [](char c) { return HexValue(c) >= 0; })) {
+    return {{refusal}};
+  }
+  StartNextImageIfComplete();
+  const std::size_t index = image_.firstPart.size() + image_.secondPart.size();
+  Fault fault = Fault::None;
+  if (recordFault_ != Fault::None && index == recordFaultIndex_) {
+    fault = recordFault_;
+    recordFault_ = Fault::None;
+  }
+  if (fault == Fault::NoAnswer) {
+    return {};
+  }
+  if (fault == Fault::AnswerNO) {
+    return {{refusal}};
+  }
+  (image_.firstPartDone ? image_.secondPart : image_.firstPart).emplace_back(text);
+  if (fault == Fault::Garbage) {
+    return {{GarbageAnswer(line.front())}};
+  }
+  return {{"I" + std::string(kOk)}};
+}
+
+// The image has two parts: a second "I1" in the same image is refused.
+ReaderEmulator::Answer ReaderEmulator::OnFirstPartDone() {
+  if (loaderStatus_ != LoaderStatus::E) {
+    return {{std::string(kLoaderRefusal)}};
+  }
+  StartNextImageIfComplete();
+  if (image_.firstPartDone) {
+    return {{std::string(kLoaderRefusal)}};
+  }
+  image_.firstPartDone = true;
+  return {{"I1" + std::string(kOk)}};
+}
+
+// "I2" ends an image whose first part was ended; the module then runs the new firmware and
+// reports the status it was set to again.
+ReaderEmulator::Answer ReaderEmulator::OnImageDone() {
+  if (loaderStatus_ != LoaderStatus::E || !image_.firstPartDone || image_.complete) {
+    return {{std::string(kLoaderRefusal)}};
+  }
+  image_.complete = true;
+  loaderStatus_ = bootStatus_;
+  return {{"I2" + std::string(kOk)}};
 }
 
 }  // namespace sim

@@ -6,7 +6,8 @@
 //
 // What the engine models: the firmware version and command set it reports, the reader's
 // settings bytes, the technologies it supports, at most one transponder in its field (a
-// read-only tag or a writable transponder), the supply pin and a set of named faults.
+// read-only tag or a writable transponder), the supply pin, the firmware loader that takes
+// a new image over the download commands ('I') and a set of named faults.
 // Every line it sends ends in a carriage return and holds at most kMaxLineLength
 // characters before it.
 //
@@ -54,7 +55,8 @@ inline constexpr uint8_t kHdxBit = 0x80;
 
 // Faults the engine can inject. Each applies to a number of commands (SetFault) and is
 // used up only by commands it applies to. Set commands are the settings commands ('c',
-// 'r') and block writes ('w').
+// 'r') and block writes ('w'); the firmware download commands ('I') are no set commands.
+// SetRecordFault aims NoAnswer, AnswerNO or Garbage at one record of a firmware image.
 enum class Fault {
   None,
   NoAnswer,    // any known command is lost: nothing is done and nothing is answered
@@ -65,8 +67,9 @@ enum class Fault {
                // "NO", since the application reads only the end of a write answer
   Garbage,     // any known command is carried out, but its whole answer (scan result
                // included) is replaced by one line of random printable characters; for a
-               // block write the line starts with 'w' and ends in neither "OK" nor "NO", so
-               // that it reaches the write procedure as an answer it cannot understand
+               // block write or a download command the line starts with the command's
+               // letter and ends in neither "OK" nor "NO", so that it reaches the write
+               // procedure or the download dialog as an answer it cannot understand
   SplitBytes,  // the first answer line arrives in two parts, kSplitPause apart
   DropByte,    // the middle character of the first answer line is lost
   Delay,       // the whole answer comes faultDelay later than it would
@@ -119,6 +122,45 @@ struct ReaderConfig {
   friend bool operator==(const ReaderConfig&, const ReaderConfig&) = default;
 };
 
+// What the module reports in its answer to the download status query "I". The letters are
+// the module's own: 'C' and 'D' are states of the running firmware, from which "I0"
+// switches to the loading mode; 'E' is the loading mode, which takes records. A module whose
+// firmware predates the download commands refuses them all with "NO".
+enum class LoaderStatus { C, D, E, OldFirmware };
+// The letter of a status in the answer to the status query; 0 for OldFirmware, which has
+// none.
+char LoaderStatusLetter(LoaderStatus status);
+
+// The status query is answered "I:" + letter + "OK", a record taken "IOK", "I0", "I1" and
+// "I2" with themselves + "OK"; whatever the loader refuses (everything, for old firmware)
+// is answered with this line.
+inline constexpr std::string_view kLoaderRefusal = "INO";
+// A record frame is 'I', then the 42 characters of a file record that the dialog sends: 40
+// hexadecimal digits of content and the two hexadecimal key digits.
+inline constexpr std::size_t kRecordTextLength = 42;
+inline constexpr std::size_t kRecordFrameLength = 1 + kRecordTextLength;
+
+// The image the loader has received, record texts (the 42 characters after the 'I') in the
+// order they came. The first part holds the records before "I1", the second those after it.
+struct FirmwareImage {
+  std::vector<std::string> firstPart;
+  std::vector<std::string> secondPart;
+  // "I1" was taken: records now go to the second part.
+  bool firstPartDone = false;
+  // "I2" was taken: the image is whole. It stays for inspection until the next image begins
+  // (a record or "I1" after it).
+  bool complete = false;
+  // Unfinished images dropped because a status query started the image over.
+  int restarts = 0;
+  friend bool operator==(const FirmwareImage&, const FirmwareImage&) = default;
+};
+
+// Whether the image was cut where its records say: the first part holds no record that
+// reads as the split record and the second part begins with one. False for an image without
+// a second part. A loader that places each part by the addresses in its records relies on
+// this.
+bool SplitsAtMarkedRecord(const FirmwareImage& image);
+
 struct EmulatorOptions {
   // A '1' as the sixth character tells the application that configuration replies carry the
   // tag-type fields; any other firmware text makes it ask with 'R'.
@@ -131,6 +173,9 @@ struct EmulatorOptions {
   bool powered = false;
   // Seed of the junk that Fault::Garbage sends, so a run can be repeated.
   uint32_t seed = 1;
+  // The loader's status while no download has switched it to loading mode: a module
+  // running its firmware, to be switched with "I0".
+  LoaderStatus loaderStatus = LoaderStatus::C;
 };
 
 class ReaderEmulator {
@@ -185,6 +230,22 @@ class ReaderEmulator {
   const ReaderConfig& Config() const { return config_; }
   void SetConfig(const ReaderConfig& config) { config_ = config; }
 
+  // The firmware loader. The status set here is also the one the module returns to once an
+  // image is complete (after "I2" it runs the new firmware); "I0" switches it to
+  // LoaderStatus::E until then. Records, "I1" and "I2" are taken only in LoaderStatus::E;
+  // everything else is answered kLoaderRefusal. An image being received is kept.
+  void SetLoaderStatus(LoaderStatus status);
+  LoaderStatus CurrentLoaderStatus() const { return loaderStatus_; }
+  const FirmwareImage& ReceivedImage() const { return image_; }
+  // The record with this index in its image (counted from 0 over both parts, as in the
+  // file) gets the fault, once: NoAnswer loses it (not stored, not answered), AnswerNO
+  // refuses it with kLoaderRefusal (not stored), Garbage stores it and answers a junk line
+  // beginning with 'I' (see Fault::Garbage). Fault::None clears it. Returns false and
+  // changes nothing for the other faults. A record already refused for its form is not
+  // counted as faulted and keeps the fault armed.
+  [[nodiscard]] bool SetRecordFault(Fault fault, std::size_t record);
+  Fault RecordFault() const { return recordFault_; }
+
   // The last kHistoryLength command lines received while powered, oldest first, without
   // their carriage returns.
   const std::deque<std::string>& ReceivedLines() const { return received_; }
@@ -214,7 +275,9 @@ class ReaderEmulator {
   // their echo followed by "OK" or "NO". Faults that concern echoes hit set commands only.
   // A block write is a set command whose echo the application does not check, which
   // changes what a bad echo or garbage does to it (see Fault).
-  enum class CommandKind { Query, Set, BlockWrite };
+  // Download commands ('I') are neither: a refusal of them is the loader's own answer, not
+  // a setting refused, so the set-command faults leave them alone.
+  enum class CommandKind { Query, Set, BlockWrite, Download };
 
   // What a handler wants sent: lines at once and, for a trigger, a scan result later.
   struct Answer {
@@ -244,11 +307,13 @@ class ReaderEmulator {
   std::string ScanResult();
   bool ReadsType(std::string_view type) const;
   std::string GarbageLine();
+  // A junk line that starts with letter and ends in neither "OK" nor "NO": it reaches the
+  // dialog that sent the command as an answer it cannot understand.
+  std::string GarbageAnswer(char letter);
   // Carries out a block write command; false when the transponder refuses it.
   bool WriteBlock(std::string_view line);
 
-  // Handlers of the dispatch table, one per command letter. Firmware download ('I') plugs
-  // in here the same way.
+  // Handlers of the dispatch table, one per command letter.
   Answer OnVersion(std::string_view line);
   Answer OnReadConfig(std::string_view line);
   Answer OnReadTagTypes(std::string_view line);
@@ -256,6 +321,15 @@ class ReaderEmulator {
   Answer OnWriteConfig(std::string_view line);
   Answer OnWriteTagTypes(std::string_view line);
   Answer OnWriteBlock(std::string_view line);
+  Answer OnDownload(std::string_view line);
+  // The parts of OnDownload, by the command's form.
+  Answer OnLoaderStatus();
+  Answer OnLoadingMode();
+  Answer OnRecord(std::string_view line);
+  Answer OnFirstPartDone();
+  Answer OnImageDone();
+  // Clears a complete image when the next one begins.
+  void StartNextImageIfComplete();
 
   EmulatorOptions options_;
   ReaderConfig config_;
@@ -274,6 +348,12 @@ class ReaderEmulator {
 
   Fault fault_ = Fault::None;
   int faultCount_ = 0;
+
+  LoaderStatus bootStatus_;
+  LoaderStatus loaderStatus_;
+  FirmwareImage image_;
+  Fault recordFault_ = Fault::None;
+  std::size_t recordFaultIndex_ = 0;
   std::mt19937 random_;
 };
 

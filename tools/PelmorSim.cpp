@@ -47,6 +47,18 @@ constexpr std::string_view kUsage =
     "  fault NAME [N]    inject a fault into the next N commands (N a number or 'all');\n"
     "                    NAME: none noanswer no badecho garbage split drop delay\n"
     "  pacing on|off     9600 baud pacing of the answers\n"
+    "  firmware status C|D|E|old\n"
+    "                    the firmware loader's answer to the status query \"I\": C or D\n"
+    "                    (firmware running, \"I0\" switches to loading), E (loading mode,\n"
+    "                    records taken), old (firmware without downloads: every download\n"
+    "                    command is answered \"INO\")\n"
+    "  firmware image    print the image received: status, records of the first part\n"
+    "                    (before \"I1\") and the second, whether \"I2\" completed it, how\n"
+    "                    often a status query started it over, and whether the second\n"
+    "                    part begins at the file's split record\n"
+    "  firmware fault NAME K\n"
+    "                    record K of the image (counted from 0 over both parts) gets the\n"
+    "                    fault once; NAME: noanswer no garbage, or none to clear\n"
     "  config            print the reader's settings bytes\n"
     "  received          print the command lines received so far\n"
     "  help              print this text\n"
@@ -119,6 +131,44 @@ constexpr std::array<FaultName, 8> kFaultNames = {{
     {"drop", sim::Fault::DropByte},
     {"delay", sim::Fault::Delay},
 }};
+
+struct LoaderStatusName {
+  std::string_view name;
+  sim::LoaderStatus status;
+};
+constexpr std::array<LoaderStatusName, 4> kLoaderStatusNames = {{
+    {"C", sim::LoaderStatus::C},
+    {"D", sim::LoaderStatus::D},
+    {"E", sim::LoaderStatus::E},
+    {"old", sim::LoaderStatus::OldFirmware},
+}};
+
+// The faults a single record can get.
+constexpr std::array<FaultName, 4> kRecordFaultNames = {{
+    {"none", sim::Fault::None},
+    {"noanswer", sim::Fault::NoAnswer},
+    {"no", sim::Fault::AnswerNO},
+    {"garbage", sim::Fault::Garbage},
+}};
+
+std::string LoaderStatusText(sim::LoaderStatus status) {
+  for (const LoaderStatusName& entry : kLoaderStatusNames) {
+    if (entry.status == status) {
+      return std::string(entry.name);
+    }
+  }
+  return "?";
+}
+
+// "status=E first=150 second=50 complete=yes restarts=1 split=yes".
+std::string DescribeImage(sim::LoaderStatus status, const sim::FirmwareImage& image) {
+  return "status=" + LoaderStatusText(status) +
+         " first=" + std::to_string(image.firstPart.size()) +
+         " second=" + std::to_string(image.secondPart.size()) +
+         " complete=" + (image.complete ? "yes" : "no") +
+         " restarts=" + std::to_string(image.restarts) +
+         " split=" + (sim::SplitsAtMarkedRecord(image) ? "yes" : "no");
+}
 
 bool ParseOnOff(std::string_view word, bool& on) {
   if (word == "on" || word == "off") {
@@ -211,6 +261,44 @@ Next HandleCommand(sim::PtyServer& server, std::string_view line) {
       return Next::Continue;
     }
     server.SetFault(found->fault, count);
+  } else if (command == "firmware") {
+    const std::string_view what = NextWord(rest);
+    if (what == "status") {
+      const std::string_view name = NextWord(rest);
+      const LoaderStatusName* found = nullptr;
+      for (const LoaderStatusName& entry : kLoaderStatusNames) {
+        if (entry.name == name) {
+          found = &entry;
+        }
+      }
+      if (found == nullptr) {
+        Reply("error: firmware status C|D|E|old");
+        return Next::Continue;
+      }
+      server.SetLoaderStatus(found->status);
+    } else if (what == "image") {
+      const sim::LoaderStatus status = server.CurrentLoaderStatus();
+      Reply(DescribeImage(status, server.ReceivedImage()));
+    } else if (what == "fault") {
+      const std::string_view name = NextWord(rest);
+      const std::string_view indexText = NextWord(rest);
+      const FaultName* found = nullptr;
+      for (const FaultName& entry : kRecordFaultNames) {
+        if (entry.name == name) {
+          found = &entry;
+        }
+      }
+      int index = 0;
+      const bool needsIndex = found != nullptr && found->fault != sim::Fault::None;
+      if (found == nullptr || (needsIndex && (!ParseInt(indexText, index) || index < 0)) ||
+          !server.SetRecordFault(found->fault, static_cast<std::size_t>(index))) {
+        Reply("error: firmware fault noanswer|no|garbage K, or firmware fault none");
+        return Next::Continue;
+      }
+    } else {
+      Reply("error: firmware status C|D|E|old, firmware image, firmware fault NAME K");
+      return Next::Continue;
+    }
   } else if (command == "config") {
     const sim::ReaderConfig config = server.Config();
     Reply("option=" + Hex2(config.option) + " iso=" + Hex2(config.iso) +

@@ -213,6 +213,60 @@ TEST(PelmorSimTool, WritableTransponderCommands) {
   EXPECT_EQ(sim.ExitStatus(), 0);
 }
 
+TEST(PelmorSimTool, FirmwareLoaderCommands) {
+  SimProcess sim({"--no-pacing"});
+  ASSERT_TRUE(sim.Started());
+  const auto path = sim.OutputLine();
+  ASSERT_TRUE(path.has_value());
+  UniqueFd port = test::OpenLikeTheApplication(*path);
+  ASSERT_TRUE(port.Valid()) << *path;
+  const auto ask = [&port](const std::string& line) {
+    return WriteAll(port.Get(), line + "\r") ? ReadLine(port.Get()) : std::nullopt;
+  };
+  const auto image = [&sim] {
+    const auto description = sim.Command("firmware image");
+    EXPECT_EQ(sim.OutputLine(), "ok");
+    return description;
+  };
+
+  EXPECT_EQ(ask("I"), "I:COK\r") << "a module running its firmware";
+  EXPECT_EQ(sim.Command("firmware status old"), "ok");
+  EXPECT_EQ(ask("I"), "INO\r");
+  EXPECT_EQ(image(), "status=old first=0 second=0 complete=no restarts=0 split=no");
+
+  EXPECT_EQ(sim.Command("firmware status E"), "ok");
+  EXPECT_EQ(sim.Command("firmware fault no 1"), "ok");
+  const std::string record(kRecordTextLength, 'A');
+  // Key digits 0: content bytes 1 and 2 read 10 00 as they stand, the split record.
+  const std::string split = "001000" + std::string(kRecordTextLength - 6, '0');
+  EXPECT_EQ(ask("I" + record), "IOK\r");
+  EXPECT_EQ(ask("I" + record), "INO\r");
+  EXPECT_EQ(ask("I" + record), "IOK\r");
+  EXPECT_EQ(ask("I1"), "I1OK\r");
+  EXPECT_EQ(ask("I" + split), "IOK\r");
+  EXPECT_EQ(image(), "status=E first=2 second=1 complete=no restarts=0 split=yes");
+  EXPECT_EQ(ask("I2"), "I2OK\r");
+  EXPECT_EQ(image(), "status=E first=2 second=1 complete=yes restarts=0 split=yes");
+
+  EXPECT_EQ(sim.Command("firmware fault noanswer 0"), "ok");
+  ASSERT_TRUE(WriteAll(port.Get(), "I" + record + "\r"));
+  EXPECT_EQ(ReadFor(port.Get(), test::kSilenceWindow), "");
+  EXPECT_EQ(sim.Command("firmware fault garbage 0"), "ok");
+  EXPECT_EQ(sim.Command("firmware fault none"), "ok");
+  EXPECT_EQ(ask("I" + record), "IOK\r") << "the fault was cleared";
+  EXPECT_EQ(ask("I"), "I:EOK\r");
+  EXPECT_EQ(image(), "status=E first=0 second=0 complete=no restarts=1 split=no");
+
+  for (const std::string bad : {"firmware", "firmware status F", "firmware status", "firmware fault delay 3",
+                                "firmware fault no", "firmware fault no -1", "firmware fault no x"}) {
+    const auto answer = sim.Command(bad);
+    ASSERT_TRUE(answer.has_value()) << bad;
+    EXPECT_EQ(answer->rfind("error: ", 0), 0u) << bad << " -> " << *answer;
+  }
+  EXPECT_EQ(sim.Command("quit"), "ok");
+  EXPECT_EQ(sim.ExitStatus(), 0);
+}
+
 TEST(PelmorSimTool, FirmwareOptionAndQuit) {
   SimProcess sim({"--firmware", "LF1.00", "--no-pacing"});
   ASSERT_TRUE(sim.Started());

@@ -117,6 +117,31 @@ TEST_F(PtyServerTest, SilentWhileUnpowered) {
   EXPECT_EQ(ReadFor(port_.Get(), test::kSilenceWindow), "");
 }
 
+TEST_F(PtyServerTest, FirmwareLoaderCollectsTheImageSentThroughTheSlave) {
+  StartServer(Options(Pacing::On, true));
+  server_->SetLoaderStatus(LoaderStatus::D);
+  EXPECT_EQ(Ask("I\r"), "I:DOK\r");
+  EXPECT_EQ(Ask("I0\r"), "I0OK\r");
+  EXPECT_EQ(server_->CurrentLoaderStatus(), LoaderStatus::E);
+
+  const std::string first(kRecordTextLength, 'A');
+  // Key digits 0: content bytes 1 and 2 read 10 00 as they stand, the split record.
+  const std::string split = "001000" + std::string(kRecordTextLength - 6, '0');
+  ASSERT_TRUE(server_->SetRecordFault(Fault::AnswerNO, 1));
+  EXPECT_EQ(Ask("I" + first + "\r"), "IOK\r");
+  EXPECT_EQ(Ask("I" + first + "\r"), "INO\r");
+  EXPECT_EQ(Ask("I1\r"), "I1OK\r");
+  EXPECT_EQ(Ask("I" + split + "\r"), "IOK\r");
+  EXPECT_EQ(Ask("I2\r"), "I2OK\r");
+
+  const FirmwareImage image = server_->ReceivedImage();
+  EXPECT_EQ(image.firstPart, std::vector<std::string>{first});
+  EXPECT_EQ(image.secondPart, std::vector<std::string>{split});
+  EXPECT_TRUE(image.complete);
+  EXPECT_TRUE(SplitsAtMarkedRecord(image));
+  EXPECT_EQ(server_->CurrentLoaderStatus(), LoaderStatus::D);
+}
+
 // Ten version commands in one write: 140 answer bytes.
 constexpr int kBurstCommands = 10;
 
