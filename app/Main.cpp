@@ -11,8 +11,10 @@
 #include <iostream>
 #include <memory>
 
+#include "app/DataFolder.h"
 #include "app/Options.h"
 #include "app/ReaderApp.h"
+#include "app/SerialDevices.h"
 #include "device/ReaderPower.h"
 #include "framework/headless/HeadlessHost.h"
 #include "framework/qt/QtHost.h"
@@ -27,8 +29,10 @@
 
 namespace {
 
-constexpr const char* kDefaultPort = "/dev/ttyUSB0";
-constexpr const char* kVersion = "0.1.0";
+constexpr const char* kVersion = PELMOR_VERSION;
+// The install folders the build was configured with, to tell an installed program from one
+// in its build tree.
+const app::InstallLayout kInstallLayout{PELMOR_INSTALL_BIN_NAME, PELMOR_SHARE_FROM_BIN};
 
 int g_signalPipe[2] = {-1, -1};
 
@@ -60,6 +64,34 @@ std::filesystem::path ExecutableFolder() {
   if (ec) return std::filesystem::current_path();
   return exe.parent_path();
 }
+
+// The serial port service of the program. When the reader's port cannot be opened it names
+// the device and the reason on standard error, in front of the message box, whose text is
+// the system's own and does not name it.
+class ReaderSerialPorts final : public platform::PosixSerialPorts {
+ public:
+  explicit ReaderSerialPorts(const app::PortChoice& port)
+      : PosixSerialPorts(port.device), port_(port) {}
+
+  platform::CommHandle Open(const fw::WString& name) override {
+    const platform::CommHandle handle = PosixSerialPorts::Open(name);
+    if (handle == 0) {
+      const uint32_t error = GetLastError();
+      std::string reason = fw::ToUtf8(ErrorText(error));
+      while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
+      const std::string device = !name.empty() && name[0] == u'/' ? fw::ToUtf8(name) : port_.device;
+      std::fprintf(stderr, "pelmor: cannot open the reader's port %s (%s): %s\n", device.c_str(),
+                   app::DescribePortSource(port_.source).c_str(), reason.c_str());
+      if (error == platform::kErrAccessDenied)
+        std::fprintf(stderr, "pelmor: the device's group (often dialout) gives access; see "
+                             "\"Permissions\" in the README or pelmor(1)\n");
+    }
+    return handle;
+  }
+
+ private:
+  app::PortChoice port_;
+};
 
 // A stdin-driven stand-in for the scan keys, for the headless terminal.
 bool PressKey(platform::FakeHotKeys& keys, const std::string& name, bool down, std::string& error) {
@@ -104,13 +136,28 @@ int main(int argc, char** argv) {
     std::printf("pelmor %s\n", kVersion);
     return 0;
   }
+  if (options.listPorts) {
+    for (const app::SerialDevice& device : app::ListSerialDevices())
+      std::printf("%s\n", app::DescribeSerialDevice(device).c_str());
+    return 0;
+  }
 
   const std::filesystem::path exeDir = ExecutableFolder();
-  std::filesystem::path appDir = options.appDir.empty() ? exeDir : std::filesystem::path(options.appDir);
+  const auto folders =
+      app::ChooseAppFolders(options.appDir, exeDir, app::InstalledShareFolder(exeDir, kInstallLayout),
+                            app::UserDataFolder(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")));
+  if (!folders) {
+    std::fprintf(stderr, "pelmor: no folder for the program's files: neither XDG_DATA_HOME nor "
+                         "HOME is an absolute path; give one with --app-dir\n");
+    return 2;
+  }
+  for (const std::string& problem : app::PrepareDataFolder(*folders))
+    std::fprintf(stderr, "pelmor: %s\n", problem.c_str());
+  const std::filesystem::path& appDir = folders->appDir;
 
   // The built-in emulator serves on a pseudo-terminal in its own thread.
   std::unique_ptr<sim::PtyServer> emulator;
-  std::string port = options.port.empty() ? kDefaultPort : options.port;
+  app::PortChoice port;
   if (options.simulate) {
     sim::ServerOptions so;
     emulator = std::make_unique<sim::PtyServer>(so);
@@ -120,7 +167,9 @@ int main(int argc, char** argv) {
       return 1;
     }
     (void)emulator->PutTag({"08", "999000012345678"});
-    port = emulator->SlavePath();
+    port = {emulator->SlavePath(), app::PortSource::Emulator};
+  } else {
+    port = app::ChoosePort(options.port, std::getenv("PELMOR_PORT"), app::ListSerialDevices());
   }
 
   const std::string power = options.power.empty() ? (options.simulate ? "sim" : "always-on") : options.power;
@@ -136,7 +185,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  platform::PosixSerialPorts serial(port);
+  ReaderSerialPorts serial(port);
   platform::CanberraSound sound;
 
   const bool display = std::getenv("DISPLAY") != nullptr;
@@ -232,7 +281,9 @@ int main(int argc, char** argv) {
   }
 
   QApplication qapp(argc, argv);
-  fw::QtHost host(exeDir / "resources");
+  // The window's desktop entry, by which Wayland compositors and docks find its icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("pelmor"));
+  fw::QtHost host(folders->pictureDir);
   WatchKeys(host, keysFd, dispatchKeys);
   CMainDialog* mainDialog = nullptr;
   host.WatchFd(g_signalPipe[0], [&mainDialog] {

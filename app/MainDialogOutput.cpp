@@ -21,6 +21,11 @@ constexpr unsigned kCodeShiftState = 3;
 constexpr size_t kMaxSettingText = 19;  // characters of a prefix or suffix in the file
 constexpr size_t kMaxLoadedText = 20;   // characters taken from the file for a text
 constexpr size_t kMaxToken = 31;        // a longer word is read as several tokens
+// Config.ini as the program writes it holds about 120 bytes, and one edited by hand a few
+// more. Only this much of the file is read, so that a file that is no settings file (a log
+// or an image saved under the name) cannot hold up the start: reading a gigabyte byte by
+// byte takes seconds, during which the window does not respond.
+constexpr long kMaxSettingsBytes = 1 << 20;
 
 struct FileCloser {
   void operator()(std::FILE* f) const {
@@ -131,8 +136,9 @@ void CMainDialog::LoadSettings() {
 
   // Tokens are runs without white space of at most kMaxToken characters; a longer run is
   // read as several tokens, so nothing overruns and memory stays bounded.
+  long read = 0;
   for (int c = std::fgetc(f.get());; c = std::fgetc(f.get())) {
-    const bool end = c == EOF;
+    const bool end = c == EOF || ++read > kMaxSettingsBytes;
     const bool space = c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
     if (!end && !space) token.push_back(static_cast<char>(c));
     if (end || space || token.size() == kMaxToken) {

@@ -153,15 +153,9 @@ void CMainDialog::AppendLog(const fw::WString& text) {
   if (!IsWindow()) return;
   const fw::WString added = m_strLogPrefix + text;
   m_editLog.SetRedraw(false);
-  fw::WString content = m_editLog.GetWindowText() + added;
-  if (content.size() > kMaxLogChars) {
-    // Keep the newest part, starting at a line of its own where there is one.
-    size_t cut = content.size() - kMaxLogChars;
-    const size_t nl = content.find(u'\n', cut);
-    if (nl != fw::WString::npos && nl + 1 < content.size()) cut = nl + 1;
-    content.erase(0, cut);
-  }
-  m_editLog.SetWindowText(content);
+  // Only the ends of the log change: the newest part is kept, starting at a line of its
+  // own where there is one, and the cost stays that of the text added.
+  m_editLog.AppendText(added, kMaxLogChars);
   m_editLog.ScrollToEnd();
   m_editLog.SetRedraw(true);
   m_strLogPrefix.clear();

@@ -28,6 +28,8 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, Op
     std::optional<std::string> error;
     if (a == "--port") {
       error = value(options.port);
+    } else if (a == "--list-ports") {
+      options.listPorts = true;
     } else if (a == "--simulate") {
       options.simulate = true;
     } else if (a == "--headless") {
@@ -64,13 +66,16 @@ std::string UsageText() {
   return "Usage: pelmor [OPTIONS]\n"
          "Terminal for a low-frequency RFID reader module on a serial line.\n"
          "\n"
-         "  --port DEVICE      serial device of the reader (default /dev/ttyUSB0)\n"
+         "  --port DEVICE      serial device of the reader (default: $PELMOR_PORT, else\n"
+         "                     the first USB serial device, else /dev/ttyUSB0)\n"
+         "  --list-ports       list the serial devices present and end\n"
          "  --simulate         use the built-in reader emulator instead of a reader\n"
          "  --headless         no windows: the log on standard output, commands on\n"
          "                     standard input (click 102:1011, check 102:1059 1,\n"
          "                     text 102:1043 41:42, key F24 down, answer no, quit)\n"
          "  --app-dir DIR      folder of Config.ini, TrCode.txt, Sound/ and firmware\n"
-         "                     files (default: the program's folder)\n"
+         "                     files (default: the program's folder in its build tree,\n"
+         "                     $XDG_DATA_HOME/pelmor or ~/.local/share/pelmor when installed)\n"
          "  --power MODE       reader supply: sim, always-on or gpio:CHIP:LINE\n"
          "                     (default: sim with --simulate, otherwise always-on)\n"
          "  --keys MODE        key output: xtest, uinput or none\n"

@@ -7,6 +7,7 @@
 
 struct Options {
   std::string port;         // --port DEVICE
+  bool listPorts = false;   // --list-ports
   bool simulate = false;    // --simulate
   bool headless = false;    // --headless
   std::string appDir;       // --app-dir DIR

@@ -47,6 +47,10 @@ class CButton : public CWnd {
 
 class CEdit : public CWnd {
  public:
+  // Adds text at the end; the oldest lines go once the text is longer than maxChars.
+  void AppendText(const WString& text, size_t maxChars) {
+    if (auto* w = W()) w->AppendText(id_, text, maxChars);
+  }
   // Caret to the end of the text, scrolled into view.
   void ScrollToEnd() {
     if (auto* w = W()) w->ScrollToEnd(id_);

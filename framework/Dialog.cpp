@@ -15,6 +15,13 @@ class CDialog::BusyScope {
   CDialog& d_;
 };
 
+size_t BoundedStart(std::u16string_view text, size_t maxChars) {
+  if (text.size() <= maxChars) return 0;
+  const size_t cut = text.size() - maxChars;
+  const size_t nl = text.find(u'\n', cut);
+  return nl != std::u16string_view::npos && nl + 1 < text.size() ? nl + 1 : cut;
+}
+
 CDialog::CDialog(IHost& host, int templateId) : host_(host), templateId_(templateId) {}
 
 CDialog::~CDialog() {

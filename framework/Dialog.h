@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "framework/Template.h"
@@ -42,6 +43,14 @@ inline constexpr int IDNO = 7;
 inline constexpr int BST_UNCHECKED = 0;
 inline constexpr int BST_CHECKED = 1;
 
+// Where a text bounded to maxChars characters starts: 0 when it fits, else past the oldest
+// characters beyond the bound and, where a line end ('\n') follows them before the end of
+// the text, past that line end too, so that what is kept starts a line of its own.
+size_t BoundedStart(std::u16string_view text, size_t maxChars);
+inline WString BoundedText(const WString& text, size_t maxChars) {
+  return text.substr(BoundedStart(text, maxChars));
+}
+
 // The window a host made for a dialog. Control calls with an id the template does not
 // hold do nothing and read as empty, 0 or false.
 class IWindow {
@@ -61,6 +70,12 @@ class IWindow {
   // Edit controls: suspend and resume painting; put the caret at the end and scroll to it.
   virtual void SetRedraw(int id, bool redraw) = 0;
   virtual void ScrollToEnd(int id) = 0;
+  // Edit controls: the text becomes BoundedText(GetText(id) + text, maxChars), with the
+  // notification SetText gives. Hosts change only the two ends, so that a long text such
+  // as a log costs no more to add to than a short one; this fallback sets the whole text.
+  virtual void AppendText(int id, const WString& text, size_t maxChars) {
+    SetText(id, BoundedText(GetText(id) + text, maxChars));
+  }
 
   // Combo boxes. Indexes are 0-based; -1 means none or failure.
   virtual int AddString(int id, const WString& text) = 0;

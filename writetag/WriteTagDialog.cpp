@@ -87,8 +87,19 @@ void CWriteTagDialog::LoadCodeList() {
 }
 
 void CWriteTagDialog::AppendCodeToFile(const fw::WString& code) {
-  File f(std::fopen(CodeListPath().c_str(), "ab"));
+  const std::string path = CodeListPath().string();
+  // Read access is only needed to look at the last byte; a file that cannot be read is
+  // still appended to.
+  File f(std::fopen(path.c_str(), "a+b"));
+  if (!f) f.reset(std::fopen(path.c_str(), "ab"));
   if (!f) return;
+  // A file whose last word has no line end (edited by hand, or cut short) would take the
+  // code as the rest of that word: a carriage return before it keeps the two apart.
+  if (std::fseek(f.get(), -1, SEEK_END) == 0) {
+    const int last = std::fgetc(f.get());
+    std::fseek(f.get(), 0, SEEK_END);
+    if (last != EOF && !IsSpace(last)) std::fputc('\r', f.get());
+  }
   const std::string text = fw::Narrow(code.substr(0, MAX_CODE_CHARS));
   std::fprintf(f.get(), "%s\r", text.c_str());
 }

@@ -51,6 +51,15 @@ const char* AnswerName(int answer) {
   }
 }
 
+// Appends to a record of the host, dropping its older half once it holds 2 * kMaxRecords
+// entries, so that it stays bounded at a constant cost per entry.
+template <typename T>
+void Keep(std::vector<T>& records, T value) {
+  if (records.size() >= 2 * HeadlessHost::kMaxRecords)
+    records.erase(records.begin(), records.begin() + HeadlessHost::kMaxRecords);
+  records.push_back(std::move(value));
+}
+
 }  // namespace
 
 namespace {
@@ -166,6 +175,18 @@ void HeadlessWindow::SetRedraw(int id, bool redraw) {
 
 void HeadlessWindow::ScrollToEnd(int id) {
   if (auto* c = Control(id)) ++c->scrolledToEnd;
+}
+
+void HeadlessWindow::AppendText(int id, const WString& text, size_t maxChars) {
+  auto* c = Control(id);
+  if (!c) return;
+  if (c->tpl->kind != ControlKind::Edit) {
+    IWindow::AppendText(id, text, maxChars);
+    return;
+  }
+  c->text += text;
+  c->text.erase(0, BoundedStart(c->text, maxChars));
+  dialog_.DispatchCommand(id, Notify::Changed);
 }
 
 int HeadlessWindow::AddString(int id, const WString& text) {
@@ -325,7 +346,7 @@ uint64_t HeadlessHost::NowMs() const {
 }
 
 void HeadlessHost::Sleep(unsigned ms) {
-  sleeps.push_back(ms);
+  Keep(sleeps, ms);
   sleptMs_ += ms;
   if (clock_ == ClockKind::Virtual) {
     virtualNow_ += ms;
@@ -488,7 +509,7 @@ int HeadlessHost::AnswerBox(MessageBoxRecord record) {
   record.answer = answer;
   Print("[" + ToUtf8(record.caption) + "] " + EscapeForLine(record.text) + " -> " +
         AnswerName(answer));
-  boxes_.push_back(std::move(record));
+  Keep(boxes_, std::move(record));
   return answer;
 }
 

@@ -65,6 +65,7 @@ class HeadlessWindow : public IWindow {
   void Show(int id, bool show) override;
   void SetRedraw(int id, bool redraw) override;
   void ScrollToEnd(int id) override;
+  void AppendText(int id, const WString& text, size_t maxChars) override;
   int AddString(int id, const WString& text) override;
   int InsertString(int id, int index, const WString& text) override;
   int DeleteString(int id, int index) override;
@@ -128,7 +129,10 @@ class HeadlessHost : public IHost {
   bool RunUntil(const std::function<bool()>& done, uint64_t maxMs);
   // Total of all Sleep calls, for tests of the fixed waits.
   uint64_t SleptMs() const { return sleptMs_; }
-  std::vector<unsigned> sleeps;  // each Sleep call in order
+  // Each Sleep call in order. The terminal runs for days: this record and that of the
+  // message boxes keep only the newest kMaxRecords to 2 * kMaxRecords entries.
+  std::vector<unsigned> sleeps;
+  static constexpr size_t kMaxRecords = 1024;
 
   // Message boxes: answers are taken from the queue, else Yes for Yes/No and OK for OK.
   // A hook, when set, answers instead (and may advance the clock "while the box is open").

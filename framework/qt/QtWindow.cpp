@@ -21,6 +21,8 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStringView>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QTimer>
 #include <algorithm>
 #include <utility>
@@ -54,6 +56,14 @@ QString DisplayText(std::u16string_view text) {
   QString s = ToQString(text);
   s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   return s;
+}
+
+// How many characters DisplayText makes of a text: a "\r\n" becomes one line break.
+size_t DisplayLength(std::u16string_view text) {
+  size_t pairs = 0;
+  for (size_t i = 1; i < text.size(); ++i)
+    if (text[i - 1] == u'\r' && text[i] == u'\n') ++pairs;
+  return text.size() - pairs;
 }
 
 // Breaks a caption at spaces so that each line fits the width, as a multi-line push button
@@ -485,6 +495,52 @@ void QtWindow::SetText(int id, const WString& text) {
       ShowCaption(*c);
       return;
   }
+}
+
+void QtWindow::AppendText(int id, const WString& text, size_t maxChars) {
+  ControlState* c = Find(id, ControlKind::Edit);
+  if (!c || !Has(c->style, kMultiLine)) {
+    IWindow::AppendText(id, text, maxChars);
+    return;
+  }
+  if (c->edited) {
+    // The user's edits are the text now.
+    c->text = GetText(id);
+    c->edited = false;
+  }
+  auto* edit = static_cast<QPlainTextEdit*>(c->widget);
+  QTextDocument* document = edit->document();
+  const bool undo = document->isUndoRedoEnabled();
+  // Off and on again empties the undo history, as setPlainText does.
+  document->setUndoRedoEnabled(false);
+  settingText_ = true;
+
+  // The document always shows DisplayText(c->text). A "\r" shown at the end already and a
+  // "\n" starting the new text make one line break together.
+  QTextCursor cursor(document);
+  cursor.movePosition(QTextCursor::End);
+  if (!c->text.empty() && c->text.back() == u'\r' && !text.empty() && text.front() == u'\n') {
+    cursor.deletePreviousChar();
+    cursor.insertText(DisplayText(u"\r" + text));
+  } else {
+    cursor.insertText(DisplayText(text));
+  }
+  c->text += text;
+
+  const size_t cut = BoundedStart(c->text, maxChars);
+  if (cut > 0) {
+    size_t shown = DisplayLength(std::u16string_view(c->text).substr(0, cut));
+    // A cut between the two characters of a "\r\n" keeps its line break, which the
+    // document shows as one character: the "\r" counted before the cut is not removed.
+    if (c->text[cut - 1] == u'\r' && cut < c->text.size() && c->text[cut] == u'\n') --shown;
+    cursor.setPosition(0);
+    cursor.setPosition(static_cast<int>(shown), QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    c->text.erase(0, cut);
+  }
+
+  settingText_ = false;
+  document->setUndoRedoEnabled(undo);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -93,6 +93,10 @@ class QtWindow final : public IWindow {
   void Show(int id, bool show) override;
   void SetRedraw(int id, bool redraw) override;
   void ScrollToEnd(int id) override;
+  // A multi-line edit changes its document only at the two ends, which keeps the cost of
+  // an append independent of the length of the text; like SetText it clears the undo
+  // history and tells the dialog nothing. Other controls set their whole text.
+  void AppendText(int id, const WString& text, size_t maxChars) override;
   // Adding to a combo box never selects anything by itself and never changes the text of
   // its edit field; deleting the selected entry leaves no selection and the text as it was;
   // ResetContent empties the list and keeps the edit field's text.

@@ -113,6 +113,21 @@ TEST_F(Output, LoadTokenRules) {
   EXPECT_EQ(r.Text(IDC_EDIT_SUFFIX), std::string(20, '1'));
 }
 
+// Regression: a Config.ini of a gigabyte was read to its end, byte by byte, and held the
+// start-up chain for some twelve seconds. The first MiB is read: a key that ends within it
+// counts, one that ends beyond it does not.
+TEST_F(Output, OnlyTheFirstMebibyteIsRead) {
+  constexpr size_t kMiB = size_t{1} << 20;
+  const std::string withinEnd = "ADD_CR=1";
+  std::string text(kMiB, ' ');
+  text.replace(kMiB - withinEnd.size(), withinEnd.size(), withinEnd);
+  text += " ADD_TAB=1\r\n";
+  WriteConfig(text);
+  r.dlg->LoadSettings();
+  EXPECT_TRUE(r.Checked(IDC_CR));
+  EXPECT_FALSE(r.Checked(IDC_TAB));
+}
+
 TEST_F(Output, MissingFileClearsTheBoxesAndKeepsTheTexts) {
   for (int id : {IDC_NO_SPACE, IDC_CR, IDC_TAB, IDC_PREFIX, IDC_SUFFIX, IDC_AUTO_HIDE})
     r.SetCheck(id, true);

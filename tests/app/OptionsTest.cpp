@@ -22,6 +22,12 @@ TEST(Options, Good) {
   Options s;
   EXPECT_EQ(ParseOptions({"--simulate", "--power", "sim"}, s), std::nullopt);
   EXPECT_TRUE(s.simulate);
+  EXPECT_FALSE(s.listPorts);
+
+  Options l;
+  EXPECT_EQ(ParseOptions({"--list-ports"}, l), std::nullopt);
+  EXPECT_TRUE(l.listPorts);
+  EXPECT_TRUE(l.port.empty());
 }
 
 TEST(Options, Bad) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <string>
 
 #include "framework/Controls.h"
 
@@ -168,6 +169,57 @@ TEST_F(Headless, CheckBoxesAndEdits) {
   EXPECT_EQ(out.str().rfind("error: ", 0), 0u);
 }
 
+TEST(BoundedText, KeepsTheNewestPartFromTheStartOfALine) {
+  // Fits: nothing goes.
+  EXPECT_EQ(BoundedStart(u"ab\r\ncd", 6), 0u);
+  EXPECT_EQ(BoundedStart(u"", 0), 0u);
+  // Two characters too many: they go with the rest of their line.
+  EXPECT_EQ(BoundedText(u"ab\r\ncd\r\nef", 8), u"cd\r\nef");
+  // The surplus ends right at a line start: the line end after it is the next one.
+  EXPECT_EQ(BoundedText(u"ab\r\ncd\r\nef", 6), u"ef");
+  // No line end after the surplus: the text is cut inside its line.
+  EXPECT_EQ(BoundedText(u"ab\r\ncdefgh", 3), u"fgh");
+  EXPECT_EQ(BoundedText(u"abcdefgh", 3), u"fgh");
+  // Only the last line end follows the surplus: the cut falls inside the "\r\n".
+  EXPECT_EQ(BoundedText(u"abc\r\n", 1), u"\n");
+  // A line end that is the very last character would leave nothing: cut inside the line.
+  EXPECT_EQ(BoundedText(u"abcdef\r\n", 4), u"ef\r\n");
+  // Nothing at all may be kept.
+  EXPECT_EQ(BoundedText(u"abc", 0), u"");
+}
+
+TEST_F(Headless, AppendingToAnEditBoundsItLikeSettingTheWholeText) {
+  Checker c(host);
+  c.Create(nullptr);
+  IWindow& w = *c.Window();
+  // Pieces with and without line ends, so that the bound cuts at every kind of place.
+  const WString pieces[] = {u"scanning now...\r\n", u"Tag found! (999000012345678) \r\n", u"x",
+                            u"\r", u"\n", u"Firmwareversion: ", u"LF2.01", u"\r\n\r\n"};
+  constexpr size_t kBound = 40;
+  WString whole;
+  for (int i = 0; i < 200; ++i) {
+    const WString& piece = pieces[(i * 7 + i / 3) % std::size(pieces)];
+    w.AppendText(1043, piece, kBound);
+    whole = BoundedText(whole + piece, kBound);
+    ASSERT_EQ(c.GetDlgItemText(1043), whole) << "after append " << i;
+    ASSERT_LE(whole.size(), kBound);
+  }
+  // Every append is a change of the edit, as SetText is.
+  EXPECT_EQ(c.changes.size(), 200u);
+  EXPECT_EQ(c.changes.back(), whole);
+}
+
+TEST_F(Headless, AppendingToAControlThatIsNoEditSetsItsText) {
+  Checker c(host);
+  c.Create(nullptr);
+  c.Window()->AppendText(1000, u" now", 100);  // the Connect button
+  EXPECT_EQ(c.GetDlgItemText(1000), u"Connect now");
+  c.Window()->AppendText(1000, u"!", 4);
+  EXPECT_EQ(c.GetDlgItemText(1000), u"now!");
+  c.Window()->AppendText(4242, u"x", 4);  // no such control
+  EXPECT_EQ(c.GetDlgItemText(4242), u"");
+}
+
 TEST_F(Headless, MessageBoxesAreAnsweredAndPrinted) {
   Probe p(host);
   p.Create(nullptr);
@@ -180,6 +232,29 @@ TEST_F(Headless, MessageBoxesAreAnsweredAndPrinted) {
             "[Warning] Sure?\\r\\nReally -> Yes\n[Info] Done -> OK\n[Warning] Again? -> No\n");
   ASSERT_EQ(host.MessageBoxes().size(), 3u);
   EXPECT_EQ(host.MessageBoxes()[2].templateId, 135);
+}
+
+// Regression: the terminal kept every sleep and every message box it ever had, so a
+// scanner left running for days grew by a few bytes with each read.
+TEST_F(Headless, RecordsOfSleepsAndBoxesStayBounded) {
+  Probe p(host);
+  p.Create(nullptr);
+  const size_t many = 10 * HeadlessHost::kMaxRecords + 3;
+  for (size_t i = 0; i < many; ++i) {
+    host.Sleep(static_cast<unsigned>(i % 7));
+    p.MessageBox(u"n" + fw::Widen(std::to_string(i)), u"Info", MB_OK);
+  }
+  EXPECT_LE(host.sleeps.size(), 2 * HeadlessHost::kMaxRecords);
+  EXPECT_GE(host.sleeps.size(), HeadlessHost::kMaxRecords);
+  EXPECT_LE(host.MessageBoxes().size(), 2 * HeadlessHost::kMaxRecords);
+  // The newest are the ones kept, in order; the total of the sleeps still counts them all.
+  EXPECT_EQ(host.sleeps.back(), (many - 1) % 7);
+  EXPECT_EQ(host.MessageBoxes().back().text, u"n" + fw::Widen(std::to_string(many - 1)));
+  EXPECT_EQ(host.MessageBoxes().front().text,
+            u"n" + fw::Widen(std::to_string(many - host.MessageBoxes().size())));
+  uint64_t total = 0;
+  for (size_t i = 0; i < many; ++i) total += i % 7;
+  EXPECT_EQ(host.SleptMs(), total);
 }
 
 TEST_F(Headless, TimersTickWhileABoxIsOpen) {

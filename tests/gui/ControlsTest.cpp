@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
 
 #include "tests/gui/GuiTest.h"
 
@@ -128,6 +130,63 @@ TEST_F(GuiTest, LongLogScrollsToItsEnd) {
   EXPECT_TRUE(log->updatesEnabled());
   EXPECT_GT(log->verticalScrollBar()->maximum(), 0);
   EXPECT_EQ(log->verticalScrollBar()->value(), log->verticalScrollBar()->maximum());
+}
+
+// Appending must leave the log exactly as setting its whole bounded text would, whatever
+// the pieces and wherever the bound cuts, and tell the dialog nothing.
+TEST_F(GuiTest, AppendingToTheLogShowsWhatSettingTheWholeTextWould) {
+  RecordingDialog d(host_, 102);
+  d.RecordAll(1003);
+  Open(d);
+  auto* log = qobject_cast<QPlainTextEdit*>(d.Qt().Control(1003));
+  const std::u16string pieces[] = {u"scanning now...\r\n", u"Tag found! (\u00e9) \r\n", u"x", u"\r",
+                                   u"\n", u"\r\n\r\n", u"\n\n", u"LF2.01"};
+  constexpr size_t kBound = 40;
+  std::u16string whole;
+  QPlainTextEdit reference;
+  for (int i = 0; i < 300; ++i) {
+    const std::u16string& piece = pieces[(i * 7 + i / 3) % std::size(pieces)];
+    d.Window()->AppendText(1003, piece, kBound);
+    whole = fw::BoundedText(whole + piece, kBound);
+    ASSERT_EQ(d.GetDlgItemText(1003), whole) << "after append " << i;
+    reference.setPlainText(fw::ToQString(whole).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    ASSERT_EQ(log->toPlainText(), reference.toPlainText()) << "after append " << i;
+    ASSERT_EQ(log->blockCount(), reference.blockCount()) << "after append " << i;
+  }
+  // A line end split between two appends is one line break.
+  d.SetDlgItemText(1003, u"");
+  d.Window()->AppendText(1003, u"a\r", 100);
+  d.Window()->AppendText(1003, u"\nb", 100);
+  EXPECT_EQ(log->toPlainText(), QStringLiteral("a\nb"));
+  EXPECT_EQ(log->blockCount(), 2);
+  // A bound that cuts between the two characters of a line end keeps the break.
+  d.Window()->AppendText(1003, u"c\r\n", 1);
+  EXPECT_EQ(d.GetDlgItemText(1003), u"\n");
+  EXPECT_EQ(log->toPlainText(), QStringLiteral("\n"));
+  EXPECT_EQ(log->blockCount(), 2);
+
+  EXPECT_FALSE(log->document()->isUndoAvailable()) << "appends leave no undo history behind";
+  EXPECT_TRUE(d.commands.empty()) << "a multi-line edit tells nothing";
+}
+
+// The cost of an append must not grow with the log: the lines already shown stay as they
+// are instead of being made again from the whole text.
+TEST_F(GuiTest, AppendingLeavesTheLinesAlreadyShownAlone) {
+  RecordingDialog d(host_, 102);
+  Open(d);
+  auto* log = qobject_cast<QPlainTextEdit*>(d.Qt().Control(1003));
+  d.SetDlgItemText(1003, u"one\r\ntwo\r\n");
+  log->document()->findBlockByNumber(1).setUserState(7);
+
+  d.Window()->AppendText(1003, u"three\r\n", 1000);
+  EXPECT_EQ(log->document()->findBlockByNumber(1).text(), QStringLiteral("two"));
+  EXPECT_EQ(log->document()->findBlockByNumber(1).userState(), 7) << "the lines were made again";
+
+  // The bound takes the first line away; the second is still the same block.
+  d.Window()->AppendText(1003, u"four\r\n", 19);
+  EXPECT_EQ(d.GetDlgItemText(1003), u"two\r\nthree\r\nfour\r\n");
+  EXPECT_EQ(log->document()->findBlockByNumber(0).text(), QStringLiteral("two"));
+  EXPECT_EQ(log->document()->findBlockByNumber(0).userState(), 7) << "the lines were made again";
 }
 
 TEST_F(GuiTest, ComboEditFieldTellsOnlyUserEdits) {

@@ -90,6 +90,30 @@ TEST_F(WriteTag, AppendAndClearList) {
   EXPECT_EQ(dlg->m_comboCode.GetWindowText(), u"");
 }
 
+// Regression: a file whose last word had no line end took the next code as the rest of that
+// word ("CD34" + "AB12" read back as "CD34AB12"); a file ending in any blank, or empty, gets
+// nothing added before the code.
+TEST_F(WriteTag, CodeAppendedAfterAWordWithoutLineEndStaysApart) {
+  const struct {
+    const char* before;
+    const char* after;
+  } cases[] = {
+      {"AB12\rCD34", "AB12\rCD34\rEF56\r"},
+      {"AB12\n", "AB12\nEF56\r"},
+      {"AB12 ", "AB12 EF56\r"},
+      {"", "EF56\r"},
+  };
+  for (const auto& c : cases) {
+    WriteFile(c.before);
+    Open();
+    dlg->AppendCodeToFile(u"EF56");
+    EXPECT_EQ(File(), c.after) << c.before;
+    Open();
+    ASSERT_GT(List().size(), 0u) << c.before;
+    EXPECT_EQ(List().front(), u"EF56") << c.before;
+  }
+}
+
 TEST_F(WriteTag, CodeChecksRefuseWithTheirMessages) {
   Open();
   const struct {
