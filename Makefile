@@ -32,6 +32,7 @@ test: deps
 	  -DPELMOR_WERROR=ON -DPELMOR_SANITIZE=ON >/dev/null
 	@cmake --build $(TEST_DIR) -j $(JOBS)
 	@cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS)
+	@$(MAKE) fuzz-smoke
 
 clean:
 	rm -rf build

@@ -1,10 +1,12 @@
 # Memcheck over the headless program: test_app (the main window on the headless host) and
 # test_integration (the program against the emulator over pseudo-terminals, and the pelmor
 # executable itself in --headless mode, followed into its child processes), in a build
-# without sanitizers. Any invalid access or definite leak fails the run.
+# without sanitizers. Any invalid access or definite leak fails the run; tests/valgrind.supp
+# lists what system libraries keep on purpose.
 VALGRIND_DIR := build/valgrind
 VALGRIND_FLAGS := --error-exitcode=1 --leak-check=full --show-leak-kinds=definite,indirect \
-  --errors-for-leak-kinds=definite,indirect --num-callers=30 --quiet
+  --errors-for-leak-kinds=definite,indirect --num-callers=30 --quiet \
+  --suppressions=tests/valgrind.supp
 VALGRIND_FILTER ?= *
 
 .PHONY: valgrind

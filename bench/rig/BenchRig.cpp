@@ -91,6 +91,12 @@ std::set<pid_t> Threads() {
   return out;
 }
 
+long VoluntarySwitches() {
+  rusage usage{};
+  ::getrusage(RUSAGE_THREAD, &usage);
+  return usage.ru_nvcsw;
+}
+
 long PeakRssKiB() {
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);

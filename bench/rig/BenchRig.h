@@ -56,6 +56,9 @@ double ProcessCpuSeconds();
 double ThreadCpuSeconds(pid_t tid);
 // The threads of this process now.
 std::set<pid_t> Threads();
+// Times the calling thread went to sleep of its own accord (waiting for an event or a
+// time-out): each is followed by a wake-up.
+long VoluntarySwitches();
 // Peak resident set size of the process, in KiB.
 long PeakRssKiB();
 // Resident set size now, in KiB.

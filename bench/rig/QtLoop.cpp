@@ -43,10 +43,8 @@ class BoxAnswerer : public QObject {
 
 class QtLoop : public Loop {
  public:
-  QtLoop() : host_(std::filesystem::path(PELMOR_BENCH_PICTURE_DIR)) {
-    QCoreApplication::instance()->installEventFilter(&answerer_);
-  }
-  ~QtLoop() override { QCoreApplication::instance()->removeEventFilter(&answerer_); }
+  QtLoop() : host_(std::filesystem::path(PELMOR_BENCH_PICTURE_DIR)) {}
+  ~QtLoop() override { SetBoxAnswer(nullptr); }
 
   fw::IHost& Host() override { return host_; }
   std::string Name() const override { return "qt"; }
@@ -73,7 +71,13 @@ class QtLoop : public Loop {
     return reached || done();
   }
 
-  void SetBoxAnswer(BoxAnswer answer) override { answerer_.answer = std::move(answer); }
+  // The filter sees every event of the application; it is there only while boxes are to be
+  // answered, so that it adds nothing to the idle figures.
+  void SetBoxAnswer(BoxAnswer answer) override {
+    QCoreApplication::instance()->removeEventFilter(&answerer_);
+    answerer_.answer = std::move(answer);
+    if (answerer_.answer) QCoreApplication::instance()->installEventFilter(&answerer_);
+  }
 
   void Settle() override {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -36,10 +36,13 @@ class ReadOnlyFolder {
  public:
   explicit ReadOnlyFolder(std::filesystem::path folder) : folder_(std::move(folder)) {
     const char* path = folder_.c_str();
-    if (::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-        ::mount(path, path, nullptr, MS_BIND, nullptr) == 0) {
+    // The kernel ignores source and type of these calls; "none" keeps checkers that look
+    // at every pointer argument quiet.
+    if (::unshare(CLONE_NEWNS) == 0 && ::mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) == 0 &&
+        ::mount(path, path, "none", MS_BIND, nullptr) == 0) {
       mounted_ = true;
-      if (::mount(nullptr, path, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0) how_ = "read-only bind mount";
+      if (::mount("none", path, "none", MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0)
+        how_ = "read-only bind mount";
     }
     if (how_.empty()) {
       for (const auto& entry : std::filesystem::directory_iterator(folder_))
@@ -159,8 +162,9 @@ long Millis(Clock::duration d) { return static_cast<long>(std::chrono::duration_
 TEST(AppFolderFaults, HugeConfigIniAndCodeListStartQuicklyInBoundedMemory) {
   constexpr uint64_t kGiB = uint64_t{1} << 30;
   constexpr size_t kWordBytes = size_t{10} << 20;
-  // Budgets far above what the bounded reads take, far below reading the whole gigabyte.
-  constexpr long kLoadBudgetMs = 2000;
+  // Budgets far above what the bounded reads take (some 10 and 100 ms; under Valgrind 2 and
+  // 3 s), far below reading the whole gigabyte (12 s, and far longer under Valgrind).
+  constexpr long kLoadBudgetMs = 6000;
   constexpr long kPeakGrowthKiB = 16 * 1024;
 
   LiveRig r;
