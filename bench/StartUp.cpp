@@ -51,14 +51,13 @@ std::optional<double> StartOnce(const std::string& program, bool gui) {
 
   // The program's output is not part of the figure; standard input stays open and empty,
   // so the headless terminal waits for commands instead of ending.
+  int stdinPipe[2];
+  if (::pipe2(stdinPipe, O_CLOEXEC) != 0) return std::nullopt;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  int stdinPipe[2];
-  if (::pipe(stdinPipe) != 0) return std::nullopt;
   posix_spawn_file_actions_adddup2(&actions, stdinPipe[0], STDIN_FILENO);
-  posix_spawn_file_actions_addclose(&actions, stdinPipe[1]);
 
   pid_t pid = 0;
   const Clock::time_point exec = Clock::now();

@@ -123,7 +123,9 @@ class Reporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
       if (run.error_occurred || run.iterations == 0) continue;
-      cpuUs[run.benchmark_name()] = run.cpu_accumulated_time / static_cast<double>(run.iterations) * 1e6;
+      // The name without the "/iterations:N" the benchmark library adds.
+      const std::string name = run.benchmark_name();
+      cpuUs[name.substr(0, name.find('/'))] = run.cpu_accumulated_time / static_cast<double>(run.iterations) * 1e6;
     }
   }
 };
