@@ -49,10 +49,17 @@ std::optional<AppFolders> ChooseAppFolders(const std::string& appDirOption, cons
 
 std::vector<std::string> PrepareDataFolder(const AppFolders& folders) {
   std::vector<std::string> problems;
+  // A folder named with --app-dir that does not exist yet is made, so the settings and the
+  // code list have somewhere to go.
+  std::error_code ec;
+  fs::create_directories(folders.appDir, ec);
+  if (ec) {
+    problems.push_back("cannot make the folder " + folders.appDir.string() + ": " + ec.message());
+    return problems;
+  }
   if (!folders.seedFrom) return problems;
 
   const fs::path sounds = folders.appDir / kSoundFolder;
-  std::error_code ec;
   fs::create_directories(sounds, ec);
   if (ec) {
     problems.push_back("cannot make the folder " + sounds.string() + ": " + ec.message());

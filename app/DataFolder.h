@@ -50,9 +50,9 @@ std::optional<AppFolders> ChooseAppFolders(const std::string& appDirOption,
                                            const std::optional<std::filesystem::path>& share,
                                            const std::optional<std::filesystem::path>& userData);
 
-// Makes the application folder when it is to be filled from a shared folder, and copies each
-// file of seedFrom/Sound that appDir/Sound does not have; a file already there is kept, so a
-// sound the user replaced stays. Does nothing without seedFrom. Returns what went wrong, one
+// Makes the application folder (with its parents) when it does not exist, and when it is to
+// be filled from a shared folder, copies each file of seedFrom/Sound that appDir/Sound does
+// not have; a file already there is kept, so a sound the user replaced stays. Returns what went wrong, one
 // sentence each, for the user; the program runs on without the missing pieces.
 std::vector<std::string> PrepareDataFolder(const AppFolders& folders);
 

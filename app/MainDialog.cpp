@@ -125,6 +125,7 @@ void CMainDialog::ReleaseClosedDialogs() {
 void CMainDialog::OnOpenWriteTag() {
   ReleaseClosedDialogs();
   if (m_pWriteTagDlg && m_pWriteTagDlg->IsWindow()) {
+    m_pWriteTagDlg->SetPort(m_hComm);
     m_pWriteTagDlg->Window()->BringToFront();
     return;
   }
@@ -138,6 +139,7 @@ void CMainDialog::OnOpenWriteTag() {
 void CMainDialog::OnOpenFirmware() {
   ReleaseClosedDialogs();
   if (m_pDownloadDlg && m_pDownloadDlg->IsWindow()) {
+    m_pDownloadDlg->SetPort(m_hComm);
     m_pDownloadDlg->Window()->BringToFront();
     return;
   }

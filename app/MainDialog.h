@@ -144,6 +144,7 @@ class CMainDialog : public fw::CDialog {
   void HandleTagTypeReply(const std::string& line);
   void HandleConfigEcho(const std::string& line);
   void HandleTagTypeEcho(const std::string& line);
+  void GiveUpWrite();
   void ReleaseClosedDialogs();
 
   MainDialogServices m_services;
@@ -157,7 +158,7 @@ class CMainDialog : public fw::CDialog {
   static constexpr int kMaxResends = 3;
   int m_nResendC = 0;
   int m_nResendR = 0;
-  // The configuration command of this write was given up after its resends; a good echo
-  // of the tag-type command then does not mean that the configuration is written.
-  bool m_bConfigGivenUp = false;
+  // The reader accepted the configuration command last sent. Only then does a good echo
+  // of the tag-type command mean that the configuration is written.
+  bool m_bConfigAccepted = false;
 };

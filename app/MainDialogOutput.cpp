@@ -1,12 +1,8 @@
 // The code output: how a code read in hidden mode is typed into the foreground
 // application, and the settings of it kept in "Config.ini".
 
-#include <unistd.h>
-
-#include <cstdio>
-#include <memory>
-
 #include "app/MainDialog.h"
+#include "platform/linux/AppFiles.h"
 #include "protocol/KeyList.h"
 #include "resources/Resource.h"
 
@@ -25,14 +21,8 @@ constexpr size_t kMaxToken = 31;        // a longer word is read as several toke
 // more. Only this much of the file is read, so that a file that is no settings file (a log
 // or an image saved under the name) cannot hold up the start: reading a gigabyte byte by
 // byte takes seconds, during which the window does not respond.
-constexpr long kMaxSettingsBytes = 1 << 20;
-
-struct FileCloser {
-  void operator()(std::FILE* f) const {
-    if (f) std::fclose(f);
-  }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+constexpr size_t kMaxSettingsBytes = 1 << 20;
+constexpr const char* kSettingsFile = "Config.ini";
 
 }  // namespace
 
@@ -68,18 +58,15 @@ void CMainDialog::EmitCode(const fw::WString& code) {
 }
 
 void CMainDialog::SaveSettings() {
-  // The settings go to a file beside Config.ini that then replaces it, so a crash or a full
-  // disk never leaves a truncated Config.ini behind.
-  const auto path = m_services.appDir / "Config.ini";
-  const auto temp = m_services.appDir / "Config.ini.new";
-  File f(std::fopen(temp.c_str(), "wb"));
-  if (!f) return;
+  std::string bytes;
   auto flag = [&](const char* key, const fw::CButton& box) {
-    std::fprintf(f.get(), "%s%d\r\n", key, Checked(box) ? 1 : 0);
+    bytes += key;
+    bytes += Checked(box) ? "1\r\n" : "0\r\n";
   };
   auto text = [&](const char* key, const fw::CEdit& edit) {
-    const std::string value = fw::Narrow(edit.GetWindowText().substr(0, kMaxSettingText));
-    std::fprintf(f.get(), "%s%s\r\n", key, value.c_str());
+    bytes += key;
+    bytes += fw::Narrow(edit.GetWindowText().substr(0, kMaxSettingText));
+    bytes += "\r\n";
   };
   flag("NO_SPACE=", m_chkNoSpace);
   flag("ADD_CR=", m_chkCr);
@@ -89,17 +76,18 @@ void CMainDialog::SaveSettings() {
   flag("SUFFIX=", m_chkSuffix);
   text("SUFFIX:", m_editSuffix);
   flag("AUTOHIDE=", m_chkAutoHide);
-  const bool written = std::fflush(f.get()) == 0 && !std::ferror(f.get()) && ::fsync(::fileno(f.get())) == 0;
-  const bool closed = std::fclose(f.release()) == 0;
-  std::error_code ec;
-  if (written && closed) std::filesystem::rename(temp, path, ec);
-  if (!written || !closed || ec) std::filesystem::remove(temp, ec);
+  // A crash or a full disk never leaves a truncated Config.ini behind; see ReplaceAppFile.
+  const platform::FileResult saved = platform::ReplaceAppFile(m_services.appDir / kSettingsFile, bytes);
+  if (!saved.Ok()) AppendLog(u"Config.ini not saved: " + fw::Widen(saved.reason) + u"\r\n");
 }
 
 void CMainDialog::LoadSettings() {
-  const auto path = m_services.appDir / "Config.ini";
-  File f(std::fopen(path.c_str(), "rb"));
-  if (!f) {
+  std::string bytes;
+  const platform::FileResult read = platform::ReadAppFile(m_services.appDir / kSettingsFile, kMaxSettingsBytes, bytes);
+  if (!read.Ok()) {
+    // A settings file that is there but cannot be read (a FIFO or a folder under its name,
+    // no permission) counts as missing, and the user is told why.
+    if (!read.Missing()) AppendLog(u"Config.ini not read: " + fw::Widen(read.reason) + u"\r\n");
     for (fw::CButton* box : {&m_chkNoSpace, &m_chkCr, &m_chkTab, &m_chkPrefix, &m_chkSuffix,
                              &m_chkAutoHide})
       box->SetCheck(fw::BST_UNCHECKED);
@@ -136,15 +124,14 @@ void CMainDialog::LoadSettings() {
 
   // Tokens are runs without white space of at most kMaxToken characters; a longer run is
   // read as several tokens, so nothing overruns and memory stays bounded.
-  long read = 0;
-  for (int c = std::fgetc(f.get());; c = std::fgetc(f.get())) {
-    const bool end = c == EOF || ++read > kMaxSettingsBytes;
+  for (size_t i = 0; i <= bytes.size(); ++i) {
+    const bool end = i == bytes.size();
+    const char c = end ? ' ' : bytes[i];
     const bool space = c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-    if (!end && !space) token.push_back(static_cast<char>(c));
-    if (end || space || token.size() == kMaxToken) {
+    if (!space) token.push_back(c);
+    if (space || token.size() == kMaxToken) {
       if (!token.empty()) apply();
       token.clear();
     }
-    if (end) break;
   }
 }

@@ -238,7 +238,6 @@ void CMainDialog::HandleTagTypeReply(const std::string& line) {
 void CMainDialog::OnWriteButton() {
   m_nResendC = 0;
   m_nResendR = 0;
-  m_bConfigGivenUp = false;
   OnWrite();
 }
 
@@ -263,6 +262,7 @@ void CMainDialog::OnWrite() {
 
   const std::string command = protocol::BuildConfigCommand(option, iso, types);
   m_strCmdC = fw::Widen(command);
+  m_bConfigAccepted = false;
   SendBytes(command);
   SendKeyListBytes(u"0D");
   Sleep(kTagTypeWriteDelayMs);
@@ -284,12 +284,11 @@ void CMainDialog::WriteTagTypes() {
 void CMainDialog::HandleConfigEcho(const std::string& line) {
   if (protocol::IsGoodEcho(line, fw::Narrow(m_strCmdC))) {
     m_nResendC = 0;
+    m_bConfigAccepted = true;
     return;
   }
   if (m_nResendC >= kMaxResends) {
-    // The reader keeps answering wrongly: stop here and leave "Write" for the user.
-    m_bConfigGivenUp = true;
-    AppendLog(u"Configuration not written.\r\n");
+    GiveUpWrite();
     return;
   }
   AppendLog(u"Send 'c' again \r\n");
@@ -300,20 +299,28 @@ void CMainDialog::HandleConfigEcho(const std::string& line) {
 void CMainDialog::HandleTagTypeEcho(const std::string& line) {
   if (protocol::IsGoodEcho(line, fw::Narrow(m_strCmdR))) {
     m_nResendR = 0;
-    // After the configuration command was given up the configuration is not written,
-    // whatever the tag types' echo says.
-    if (m_bConfigGivenUp) return;
+    // The echo of a tag-type command sent after a refused configuration command (the
+    // resend of both is on its way, or was given up) does not mean the configuration is
+    // written.
+    if (!m_bConfigAccepted) return;
     AppendLog(u"Configuration written.\r\n");
     m_btnWrite.EnableWindow(false);
     return;
   }
   if (m_nResendR >= kMaxResends) {
-    AppendLog(u"Configuration not written.\r\n");
+    GiveUpWrite();
     return;
   }
   AppendLog(u"Send 'r' again \r\n");
   ++m_nResendR;
   WriteTagTypes();
+}
+
+void CMainDialog::GiveUpWrite() {
+  // The reader keeps answering wrongly: stop here and leave "Write" to the user, enabled,
+  // since the settings shown are not the reader's.
+  AppendLog(u"Configuration not written.\r\n");
+  m_btnWrite.EnableWindow(true);
 }
 
 void CMainDialog::OnOptionChanged() {

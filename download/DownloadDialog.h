@@ -38,6 +38,9 @@ class CDownloadDialog : public fw::CDialog {
   // A reader line beginning with 'I', forwarded by the main window. Only changes the state;
   // ignored while no run is active.
   void OnReaderAnswer(const std::string& line);
+  // The main window hands over its port again when it brings the open dialog to the front,
+  // as it would to a new one: the port may have been closed and opened since.
+  void SetPort(platform::CommHandle hComm) { m_hComm = hComm; }
 
   // Handlers and steps, public so tests can reach them.
   void FillFirmwareList();

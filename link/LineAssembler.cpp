@@ -3,29 +3,34 @@
 namespace readerlink {
 
 std::optional<std::string> LineAssembler::Tick(const ReadByte& read) {
+  bool added = false;
   for (size_t n = 0; n < kMaxReadsPerTick; ++n) {
     uint8_t byte = 0;
     const ReadResult r = read(byte);
-    if (r == ReadResult::Empty) return std::nullopt;
     if (r == ReadResult::Failed) {
       Reset();
       return std::nullopt;
     }
-    if (discarding_) {
-      if (byte == kCarriageReturn) discarding_ = false;
-      continue;
+    if (r == ReadResult::Empty) {
+      if (!added) buffer_.clear();
+      afterEmptyLine_ = false;
+      return std::nullopt;
     }
+    added = true;
     if (byte == kCarriageReturn) {
+      if (buffer_.empty() && afterEmptyLine_) continue;
       std::string line;
       line.swap(buffer_);
       const size_t zero = line.find('\0');
       if (zero != std::string::npos) line.resize(zero);
+      afterEmptyLine_ = line.empty();
       return line;
     }
+    afterEmptyLine_ = false;
     buffer_.push_back(static_cast<char>(byte));
     if (buffer_.size() >= kBufferBytes) {
       buffer_.clear();
-      discarding_ = true;
+      return std::nullopt;
     }
   }
   return std::nullopt;
@@ -33,7 +38,7 @@ std::optional<std::string> LineAssembler::Tick(const ReadByte& read) {
 
 void LineAssembler::Reset() {
   buffer_.clear();
-  discarding_ = false;
+  afterEmptyLine_ = false;
 }
 
 }  // namespace readerlink

@@ -3,11 +3,20 @@
 // time: bytes in, whole lines out.
 //
 // A line is everything the reader sent before a carriage return, at most kMaxLine bytes.
+// At most one line comes out per tick; what follows its carriage return stays in the
+// port's buffer for later ticks.
+//
 // Bytes that arrive without their carriage return are kept for the next tick, so a line
-// that straddles a tick is delivered whole. A run of kBufferBytes bytes without a
-// carriage return cannot be a reader line: it is dropped together with everything up to
-// and including its carriage return. At most one line comes out per tick; what follows its
-// carriage return stays in the port's buffer for later ticks.
+// that straddles a tick is delivered whole. They are kept for one tick only: a line in
+// progress never pauses for a whole tick (at 9600 baud a byte takes about 1 ms), so a
+// partial line to which a tick added nothing is noise (a power-on glitch, say) and is
+// dropped rather than glued in front of the next real line.
+//
+// A run of kBufferBytes bytes without a carriage return cannot be a reader line: it is
+// dropped and the tick ends; the bytes after it make a line of their own.
+//
+// An empty line right after another empty line is skipped without using up the tick, so
+// a burst of bare carriage returns cannot hold back the lines behind it.
 
 #include <cstddef>
 #include <cstdint>
@@ -21,9 +30,9 @@ class LineAssembler {
  public:
   static constexpr size_t kMaxLine = 34;
   static constexpr size_t kBufferBytes = kMaxLine + 1;
-  // Bytes taken from the port in one tick at most, a little more than 50 ms of line time
-  // at 9600 baud, so a tick stays short even when the line floods.
-  static constexpr size_t kMaxReadsPerTick = 64;
+  // Bytes taken from the port in one tick at most, so a tick stays short even when the
+  // line floods with carriage returns.
+  static constexpr size_t kMaxReadsPerTick = 1024;
   static constexpr uint8_t kCarriageReturn = 13;
 
   enum class ReadResult { Byte, Empty, Failed };
@@ -31,19 +40,20 @@ class LineAssembler {
   // not be read; a partial line is then dropped, as it cannot be continued reliably.
   using ReadByte = std::function<ReadResult(uint8_t&)>;
 
-  // One tick: reads bytes until a carriage return completes a line, nothing is delivered,
-  // or the tick's budget is spent. A line is cut at its first zero byte, as the reader's
+  // One tick: reads bytes until a carriage return completes a line, the port has nothing
+  // more, kBufferBytes bytes without one are dropped, or the tick's budget is spent. A line is cut at its first zero byte, as the reader's
   // text ends there.
   std::optional<std::string> Tick(const ReadByte& read);
 
   // Forgets a partial line (connect, disconnect).
   void Reset();
 
-  bool HasPartial() const { return !buffer_.empty() || discarding_; }
+  bool HasPartial() const { return !buffer_.empty(); }
 
  private:
   std::string buffer_;
-  bool discarding_ = false;
+  // The last line handed over was empty and nothing has come since.
+  bool afterEmptyLine_ = false;
 };
 
 }  // namespace readerlink

@@ -49,6 +49,9 @@ class CWriteTagDialog : public fw::CDialog, public writetag::BlockFrameSet {
 
   // A reader line beginning with 'w', forwarded by the main window.
   void OnReaderAnswer(const std::string& line);
+  // The main window hands over its port again when it brings the open dialog to the front,
+  // as it would to a new one: the port may have been closed and opened since.
+  void SetPort(platform::CommHandle hComm) { m_hComm = hComm; }
   // The code of a tag read while the dialog is open: shown for 3 seconds.
   void ShowTagCode(const fw::WString& code);
 

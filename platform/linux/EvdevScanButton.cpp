@@ -7,7 +7,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/linux/PosixSerialPorts.h"
+#include "platform/linux/UniqueFd.h"
 #include "platform/linux/VirtualKeys.h"
 
 namespace platform {

@@ -102,25 +102,6 @@ bool EqualsComName(const fw::WString& name, std::u16string_view port) {
 
 }  // namespace
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    fd_ = other.Release();
-  }
-  return *this;
-}
-
-int UniqueFd::Release() {
-  return std::exchange(fd_, -1);
-}
-
-void UniqueFd::Reset() {
-  // A failing close of a terminal has nothing left to undo; the descriptor is gone either
-  // way.
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
-
 PosixSerialPorts::Port::~Port() {
   // The exclusive mode belongs to the tty, not to the descriptor: without clearing it, a
   // tty that stays open elsewhere (a pseudo-terminal's slave, say) refuses the next open

@@ -51,28 +51,9 @@
 #include <utility>
 
 #include "platform/Serial.h"
+#include "platform/linux/UniqueFd.h"
 
 namespace platform {
-
-// Owns one file descriptor; move-only, closes on destruction.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept;
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { Reset(); }
-
-  int Get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
-  int Release();
-  void Reset();
-
- private:
-  int fd_ = -1;
-};
 
 class PosixSerialPorts : public ISerialPorts {
  public:

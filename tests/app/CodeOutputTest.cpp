@@ -1,8 +1,13 @@
 // The code output: keys typed for a code in hidden mode, and their settings in Config.ini.
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "tests/app/Rig.h"
@@ -162,12 +167,43 @@ TEST_F(Output, PrefixWithABlankSavesWholeAndLoadsToTheBlank) {
   EXPECT_TRUE(r.Checked(IDC_CR));
 }
 
-TEST_F(Output, FailedSaveKeepsTheOldFile) {
+TEST_F(Output, FailedSaveKeepsTheOldFileAndSaysWhy) {
   WriteConfig("NO_SPACE=1\r\n");
-  // The new file cannot be made: the old settings must survive.
-  std::filesystem::create_directory(r.dir.Path() / "Config.ini.new");
-  r.dlg->SaveSettings();
+  {
+    // A file size limit stands in for a full disk: the new file cannot be written whole.
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 50;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    r.dlg->SaveSettings();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::signal(SIGXFSZ, SIG_DFL);
+  }
   EXPECT_EQ(ReadConfig(), "NO_SPACE=1\r\n");
+  EXPECT_EQ(r.Log(), "Config.ini not saved: File too large\r\n");
+  // A planted link under the old temporary name is not followed.
+  const auto victim = r.dir.Path() / "victim";
+  std::ofstream(victim) << "keep";
+  std::filesystem::create_symlink(victim, r.dir.Path() / "Config.ini.new");
+  r.dlg->SaveSettings();
+  EXPECT_EQ(ReadConfig().substr(0, 11), "NO_SPACE=0\r");
+  EXPECT_FALSE(std::filesystem::is_symlink(r.dir.Path() / "Config.ini"));
+  std::ifstream in(victim);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
+}
+
+TEST_F(Output, SettingsFileThatIsNoFileIsToldAndCountsAsMissing) {
+  // A FIFO under the name used to block the program in open() for good.
+  ASSERT_EQ(::mkfifo((r.dir.Path() / "Config.ini").c_str(), 0600), 0);
+  r.SetCheck(IDC_CR, true);
+  r.dlg->LoadSettings();
+  EXPECT_FALSE(r.Checked(IDC_CR));
+  EXPECT_EQ(r.Log(), "Config.ini not read: not a regular file\r\n");
+  r.ClearLog();
+  r.dlg->SaveSettings();
+  EXPECT_EQ(r.Log(), "Config.ini not saved: not a regular file\r\n");
 }
 
 TEST_F(Output, WideCharactersAreNarrowedWhenSaved) {

@@ -155,7 +155,7 @@ TEST_F(FirstStart, ProblemsAreToldAndNothingElseHappens) {
   Write(dir_.Path() / "blocked", "");
   auto problems = app::PrepareDataFolder({dir_.Path() / "blocked/pelmor", share_, share_});
   ASSERT_EQ(problems.size(), 1u);
-  EXPECT_NE(problems[0].find("cannot make the folder " + (dir_.Path() / "blocked/pelmor/Sound").string()),
+  EXPECT_NE(problems[0].find("cannot make the folder " + (dir_.Path() / "blocked/pelmor").string()),
             std::string::npos)
       << problems[0];
 
@@ -167,10 +167,12 @@ TEST_F(FirstStart, ProblemsAreToldAndNothingElseHappens) {
       << problems[0];
   EXPECT_TRUE(fs::is_directory(user_ / "Sound"));
 
-  // Without a shared folder to fill it from (the build tree, --app-dir), nothing is made.
-  const fs::path other = dir_.Path() / "given";
+  // Without a shared folder to fill it from (the build tree, --app-dir), the folder itself is
+  // still made, parents and all, so that settings can be saved into it; it gets no sounds.
+  const fs::path other = dir_.Path() / "given/deeper";
   EXPECT_TRUE(app::PrepareDataFolder({other, share_, std::nullopt}).empty());
-  EXPECT_FALSE(fs::exists(other));
+  EXPECT_TRUE(fs::is_directory(other));
+  EXPECT_FALSE(fs::exists(other / "Sound"));
 }
 
 }  // namespace

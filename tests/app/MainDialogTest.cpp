@@ -241,6 +241,28 @@ TEST(MainDialogSecondary, DialogsOpenWithTheHandleAlsoWhileDisconnected) {
   EXPECT_TRUE(r.host.FindWindow(IDD_DOWNLOAD)->IsWindowVisible());
 }
 
+TEST(MainDialogSecondary, DialogBroughtToTheFrontWritesThroughTheCurrentPort) {
+  // Opened while disconnected, a dialog used to keep the handle 0 after a connect: its
+  // commands went nowhere.
+  Rig r;
+  r.Start();
+  r.Click(IDC_CONNECT);
+  r.Click(IDC_WRITE_TAG);
+  r.Click(IDC_FIRMWARE);
+  r.Click(IDC_CONNECT);
+  r.Click(IDC_WRITE_TAG);
+  r.Click(IDC_FIRMWARE);
+  r.serial.ClearWritten();
+  CWriteTagDialog* wt = r.dlg->WriteTagDialog();
+  ASSERT_NE(wt, nullptr);
+  wt->SetDlgItemText(IDC_WT_CODE, u"12345");
+  wt->DispatchCommand(IDC_WT_WRITE_CODE, fw::Notify::Clicked);
+  r.host.Advance(20);
+  EXPECT_NE(r.serial.Written().find("w20E91443A2\r"), std::string::npos) << r.serial.Written();
+  ASSERT_NE(r.dlg->DownloadDialog(), nullptr);
+  EXPECT_EQ(r.dlg->DownloadDialog()->m_hComm, r.dlg->m_hComm);
+}
+
 TEST(MainDialogSecondary, SecondPressBringsTheOpenDialogToTheFront) {
   Rig r;
   r.Start();

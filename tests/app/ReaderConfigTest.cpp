@@ -223,6 +223,21 @@ TEST_F(Config, ResendsAreBounded) {
   EXPECT_EQ(r.Log(), "Configuration written.\r\n");
 }
 
+TEST_F(Config, RefusedConfigurationIsNeverReportedWritten) {
+  // A reader that refuses every 'c' but echoes every 'r': the log used to say "written"
+  // after each round and "Write" ended disabled, hiding that nothing was written.
+  r.Toggle(IDC_LED_ON);
+  r.Click(IDC_WRITE);
+  for (int i = 0; i < 4; ++i) {
+    r.Line("cNO");
+    r.Line("r0000OK");
+  }
+  EXPECT_EQ(r.Log(),
+            "Send 'c' again \r\nSend 'c' again \r\nSend 'c' again \r\n"
+            "Configuration not written.\r\n");
+  EXPECT_TRUE(Enabled(IDC_WRITE));
+}
+
 TEST_F(Config, GoodEchoInBetweenResetsTheCount) {
   r.Click(IDC_WRITE);
   for (int round = 0; round < 3; ++round) {

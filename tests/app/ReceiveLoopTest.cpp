@@ -110,13 +110,31 @@ TEST(ReceiveLoop, PartialLineIsForgottenAtReconnect) {
   EXPECT_EQ(r.Log(), "Reset Reader:\r\nXnew");
 }
 
-TEST(ReceiveLoop, OverlongRunIsDroppedWithItsCarriageReturn) {
+TEST(ReceiveLoop, OverlongRunIsDroppedAndItsCarriageReturnIsAnEmptyLine) {
   Rig r;
   r.Start();
+  r.SetCheck(IDC_USE_TRIGGER, true);
+  ASSERT_FALSE(r.Control(IDC_TRIGGER).enabled);
   r.ClearLog();
   r.Feed(std::string(35, 'X') + "\rXok\r");
-  r.Ticks(4);
+  r.Ticks(2);
+  EXPECT_TRUE(r.Control(IDC_TRIGGER).enabled);
+  EXPECT_EQ(r.Log(), "");
+  r.Ticks(1);
   EXPECT_EQ(r.Log(), "Reset Reader:\r\nXok");
+}
+
+TEST(ReceiveLoop, StrayByteDoesNotSpoilTheVersionReport) {
+  // A glitch byte without a carriage return used to be glued in front of the report, which
+  // then went unrecognised: no configuration request, no settings loaded.
+  Rig r;
+  r.Start();
+  r.serial.ClearWritten();
+  r.Feed("\xFF");
+  r.Ticks(4);
+  r.Feed("VLF2.01 CRSWI\r");
+  r.Ticks(1);
+  EXPECT_EQ(r.serial.Written(), "C\r");
 }
 
 TEST(ReceiveLoop, TimerRunsOnlyWhileConnected) {

@@ -14,6 +14,7 @@
 #include "platform/fake/FakeServices.h"
 #include "resources/Resource.h"
 #include "resources/Templates.h"
+#include "tests/support/TempDir.h"
 
 namespace testing_rig {
 
@@ -38,24 +39,6 @@ class FakeSupply : public device::IPinAccess {
     return device::kPinOk;
   }
   int GetPinLevel(int) override { return level ? 1 : 0; }
-};
-
-class TempDir {
- public:
-  TempDir() {
-    static std::atomic<int> counter{0};
-    path_ = std::filesystem::temp_directory_path() /
-            ("pelmor-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
 };
 
 struct Rig {

@@ -87,12 +87,39 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"LoneCarriageReturn", "\r", {""}},
         Case{"LineFeedStartsNextLine", "V1\r\nX2\r", {"V1", "\nX2"}},
         Case{"LongestLine", k34 + "\r", {k34}},
-        // 35 bytes without a carriage return are no line: they go with their carriage return.
-        Case{"OverlongDroppedWithItsCarriageReturn", k35 + "\r", {}},
-        Case{"OverlongThenGoodLine", k35 + "CCC\rS0\r", {"S0"}},
+        // 35 bytes without a carriage return are no line; what follows them is one of its own.
+        Case{"OverlongDroppedCarriageReturnAloneFollows", k35 + "\r", {""}},
+        Case{"OverlongThenRestIsALine", k35 + "CCC\rS0\r", {"CCC", "S0"}},
+        Case{"RunOfEmptyLinesHandsOverOne", "\r\r\r\r0812\r\r", {"", "0812", ""}},
         Case{"ZeroByteEndsTheText", std::string("08AB\0CD\r", 8), {"08AB"}},
         Case{"NothingWithoutCarriageReturn", "0812345", {}}),
     [](const auto& p) { return std::string(p.param.name); });
+
+TEST(LineAssembler, PartialLineThatAWholeTickLeftAloneIsDropped) {
+  // A stray byte (a power-on glitch) used to be glued in front of the next real line.
+  LineAssembler a;
+  Port p;
+  p.Add("\xFF");
+  EXPECT_EQ(a.Tick(p.Reader()), std::nullopt);
+  EXPECT_EQ(a.Tick(p.Reader()), std::nullopt);
+  EXPECT_FALSE(a.HasPartial());
+  p.Add("V1\r");
+  EXPECT_EQ(a.Tick(p.Reader()), std::optional<std::string>("V1"));
+}
+
+TEST(LineAssembler, EmptyLinesBehindEachOtherCostNoTicks) {
+  // Four hundred bare carriage returns used to hold a tag back for 400 ticks (20 s).
+  LineAssembler a;
+  Port p;
+  p.Add(std::string(400, '\r') + "0812345\r");
+  EXPECT_EQ(a.Tick(p.Reader()), std::optional<std::string>(""));
+  EXPECT_EQ(a.Tick(p.Reader()), std::optional<std::string>("0812345"));
+  // An empty line after a pause is a line of its own again.
+  EXPECT_EQ(a.Tick(p.Reader()), std::nullopt);
+  p.Add("\r\r");
+  EXPECT_EQ(a.Tick(p.Reader()), std::optional<std::string>(""));
+  EXPECT_EQ(a.Tick(p.Reader()), std::nullopt);
+}
 
 TEST(LineAssembler, ReadFailureDropsPartialLine) {
   LineAssembler a;
@@ -106,10 +133,10 @@ TEST(LineAssembler, ReadFailureDropsPartialLine) {
   EXPECT_EQ(a.Tick(p.Reader()), std::optional<std::string>("34"));
 }
 
-TEST(LineAssembler, ResetForgetsPartialAndDiscard) {
+TEST(LineAssembler, ResetForgetsPartialLine) {
   LineAssembler a;
   Port p;
-  p.Add(k35);
+  p.Add("0812");
   EXPECT_EQ(a.Tick(p.Reader()), std::nullopt);
   a.Reset();
   p.Add("S1\r");
@@ -120,6 +147,12 @@ TEST(LineAssembler, TickReadsABoundedNumberOfBytes) {
   LineAssembler a;
   Port p;
   p.Add(std::string(1000, 'Z'));
+  a.Tick(p.Reader());
+  EXPECT_EQ(p.reads, static_cast<int>(LineAssembler::kBufferBytes));
+  p.bytes.clear();
+  p.Add(std::string(5000, '\r'));
+  a.Tick(p.Reader());
+  p.reads = 0;
   a.Tick(p.Reader());
   EXPECT_EQ(p.reads, static_cast<int>(LineAssembler::kMaxReadsPerTick));
 }
