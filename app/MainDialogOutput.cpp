@@ -2,6 +2,7 @@
 // application, and the settings of it kept in "Config.ini".
 
 #include "app/MainDialog.h"
+#include "app/OutputSettings.h"
 #include "platform/linux/AppFiles.h"
 #include "protocol/KeyList.h"
 #include "resources/Resource.h"
@@ -14,14 +15,6 @@ constexpr intptr_t kFocusWindow = -1;
 constexpr unsigned kCodeVk = 13;
 constexpr unsigned kCodeKeyState = 3;
 constexpr unsigned kCodeShiftState = 3;
-constexpr size_t kMaxSettingText = 19;  // characters of a prefix or suffix in the file
-constexpr size_t kMaxLoadedText = 20;   // characters taken from the file for a text
-constexpr size_t kMaxToken = 31;        // a longer word is read as several tokens
-// Config.ini as the program writes it holds about 120 bytes, and one edited by hand a few
-// more. Only this much of the file is read, so that a file that is no settings file (a log
-// or an image saved under the name) cannot hold up the start: reading a gigabyte byte by
-// byte takes seconds, during which the window does not respond.
-constexpr size_t kMaxSettingsBytes = 1 << 20;
 constexpr const char* kSettingsFile = "Config.ini";
 
 }  // namespace
@@ -58,32 +51,25 @@ void CMainDialog::EmitCode(const fw::WString& code) {
 }
 
 void CMainDialog::SaveSettings() {
-  std::string bytes;
-  auto flag = [&](const char* key, const fw::CButton& box) {
-    bytes += key;
-    bytes += Checked(box) ? "1\r\n" : "0\r\n";
-  };
-  auto text = [&](const char* key, const fw::CEdit& edit) {
-    bytes += key;
-    bytes += fw::Narrow(edit.GetWindowText().substr(0, kMaxSettingText));
-    bytes += "\r\n";
-  };
-  flag("NO_SPACE=", m_chkNoSpace);
-  flag("ADD_CR=", m_chkCr);
-  flag("ADD_TAB=", m_chkTab);
-  flag("PREFIX=", m_chkPrefix);
-  text("PREFIX:", m_editPrefix);
-  flag("SUFFIX=", m_chkSuffix);
-  text("SUFFIX:", m_editSuffix);
-  flag("AUTOHIDE=", m_chkAutoHide);
+  app::OutputSettings settings;
+  settings.noSpace = Checked(m_chkNoSpace);
+  settings.addCr = Checked(m_chkCr);
+  settings.addTab = Checked(m_chkTab);
+  settings.prefix = Checked(m_chkPrefix);
+  settings.prefixText = fw::Narrow(m_editPrefix.GetWindowText());
+  settings.suffix = Checked(m_chkSuffix);
+  settings.suffixText = fw::Narrow(m_editSuffix.GetWindowText());
+  settings.autoHide = Checked(m_chkAutoHide);
   // A crash or a full disk never leaves a truncated Config.ini behind; see ReplaceAppFile.
-  const platform::FileResult saved = platform::ReplaceAppFile(m_services.appDir / kSettingsFile, bytes);
+  const platform::FileResult saved =
+      platform::ReplaceAppFile(m_services.appDir / kSettingsFile, settings.Serialize());
   if (!saved.Ok()) AppendLog(u"Config.ini not saved: " + fw::Widen(saved.reason) + u"\r\n");
 }
 
 void CMainDialog::LoadSettings() {
   std::string bytes;
-  const platform::FileResult read = platform::ReadAppFile(m_services.appDir / kSettingsFile, kMaxSettingsBytes, bytes);
+  const platform::FileResult read = platform::ReadAppFile(
+      m_services.appDir / kSettingsFile, app::OutputSettings::kMaxFileBytes, bytes);
   if (!read.Ok()) {
     // A settings file that is there but cannot be read (a FIFO or a folder under its name,
     // no permission) counts as missing, and the user is told why.
@@ -94,44 +80,20 @@ void CMainDialog::LoadSettings() {
     return;
   }
 
-  const struct {
-    const char* key;
-    fw::CButton* box;
-  } flags[] = {{"NO_SPACE=", &m_chkNoSpace}, {"ADD_CR=", &m_chkCr},   {"ADD_TAB=", &m_chkTab},
-               {"PREFIX=", &m_chkPrefix},    {"PREFIX:", nullptr},    {"SUFFIX=", &m_chkSuffix},
-               {"SUFFIX:", nullptr},         {"AUTOHIDE=", nullptr}};
-
-  std::string token;
-  auto apply = [&] {
-    for (const auto& entry : flags) {
-      const std::string_view key(entry.key);
-      if (token.compare(0, key.size(), key) != 0) continue;
-      const std::string value = token.substr(key.size());
-      const bool off = !value.empty() && value[0] == '0';
-      if (entry.box) {
-        entry.box->SetCheck(off ? fw::BST_UNCHECKED : fw::BST_CHECKED);
-      } else if (key == "AUTOHIDE=") {
-        m_chkAutoHide.SetCheck(off ? fw::BST_UNCHECKED : fw::BST_CHECKED);
-        if (!off) EnterHiddenMode();
-      } else {
-        fw::CEdit& edit = key == "PREFIX:" ? m_editPrefix : m_editSuffix;
-        edit.SetWindowText(fw::Widen(value.substr(0, kMaxLoadedText)));
-        m_btnWrite.EnableWindow(false);
-      }
-      return;
-    }
-  };
-
-  // Tokens are runs without white space of at most kMaxToken characters; a longer run is
-  // read as several tokens, so nothing overruns and memory stays bounded.
-  for (size_t i = 0; i <= bytes.size(); ++i) {
-    const bool end = i == bytes.size();
-    const char c = end ? ' ' : bytes[i];
-    const bool space = c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-    if (!space) token.push_back(c);
-    if (space || token.size() == kMaxToken) {
-      if (!token.empty()) apply();
-      token.clear();
-    }
+  const app::OutputSettings settings = app::OutputSettings::Parse(bytes);
+  const std::pair<const std::optional<bool>&, fw::CButton&> flags[] = {
+      {settings.noSpace, m_chkNoSpace}, {settings.addCr, m_chkCr},
+      {settings.addTab, m_chkTab},      {settings.prefix, m_chkPrefix},
+      {settings.suffix, m_chkSuffix},   {settings.autoHide, m_chkAutoHide}};
+  for (const auto& [on, box] : flags)
+    if (on) box.SetCheck(*on ? fw::BST_CHECKED : fw::BST_UNCHECKED);
+  // A text read from the file is no change to write.
+  const std::pair<const std::optional<std::string>&, fw::CEdit&> texts[] = {
+      {settings.prefixText, m_editPrefix}, {settings.suffixText, m_editSuffix}};
+  for (const auto& [text, edit] : texts) {
+    if (!text) continue;
+    edit.SetWindowText(fw::Widen(*text));
+    m_btnWrite.EnableWindow(false);
   }
+  if (settings.hideRequested) EnterHiddenMode();
 }
