@@ -227,70 +227,29 @@ bool PosixSerialPorts::Read(CommHandle h, uint8_t* buffer, size_t size, size_t& 
   if (size == 0) return Succeed();
   if (buffer == nullptr) return Fail(EINVAL);
 
-  const CommTimeouts& to = port->timeouts;
-  const bool immediate = to.ReadIntervalTimeout == MAXDWORD &&
-                         to.ReadTotalTimeoutMultiplier == 0 &&
-                         to.ReadTotalTimeoutConstant == 0;
-  const bool firstByteOnly = to.ReadIntervalTimeout == MAXDWORD &&
-                             to.ReadTotalTimeoutMultiplier == MAXDWORD &&
-                             to.ReadTotalTimeoutConstant != 0 &&
-                             to.ReadTotalTimeoutConstant != MAXDWORD;
-  const uint64_t totalMs = TotalTimeoutMs(to.ReadTotalTimeoutMultiplier,
-                                          to.ReadTotalTimeoutConstant, size);
-  const bool noTotal = !immediate && !firstByteOnly && totalMs == 0;
-  // MAXDWORD as an interval only ever appears in the two modes above; elsewhere it is just
-  // a very long interval, which the cap bounds.
-  const milliseconds interval =
-      (immediate || firstByteOnly || to.ReadIntervalTimeout == 0)
-          ? milliseconds::zero()
-          : CappedWait(to.ReadIntervalTimeout, kReadCap);
-  const bool returnOnFirstBytes = firstByteOnly || (noTotal && interval == milliseconds::zero());
-
-  milliseconds wait = kReadCap;
-  if (immediate) {
-    wait = milliseconds::zero();
-  } else if (firstByteOnly) {
-    wait = CappedWait(to.ReadTotalTimeoutConstant, kReadCap);
-  } else if (!noTotal) {
-    wait = CappedWait(totalMs, kReadCap);
-  }
-  const Clock::time_point deadline = Clock::now() + wait;
-
   const int fd = port->fd.Get();
-  size_t got = 0;
   for (;;) {
-    Clock::duration left = deadline - Clock::now();
-    if (got > 0 && interval > milliseconds::zero() && left > interval) left = interval;
     pollfd p{fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, PollTimeout(left));
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      read = got;
-      return Fail(errno);
-    }
-    if (ready == 0) break;  // Time-out, or nothing buffered for an immediate read.
+    const int ready = ::poll(&p, 1, 0);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return Fail(errno);
+    if (ready == 0) return Succeed();  // nothing buffered
 
-    const ssize_t n = ::read(fd, buffer + got, size - got);
+    const ssize_t n = ::read(fd, buffer, size);
     if (n > 0) {
-      got += static_cast<size_t>(n);
-    } else if (n == 0) {
+      read = static_cast<size_t>(n);
+      return Succeed();
+    }
+    if (n == 0) {
       // A terminal reads nothing although poll() saw it ready only when it was hung up:
       // the device went away or the other end of the pseudo-terminal closed.
-      if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-        read = got;
-        return Fail(EIO);
-      }
-    } else if (errno != EAGAIN && errno != EINTR) {
-      read = got;
-      return Fail(errno);
+      if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return Fail(EIO);
+      return Succeed();
     }
-
-    if (got == size || immediate) break;
-    if (got > 0 && returnOnFirstBytes) break;
-    if (Clock::now() >= deadline) break;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN) return Succeed();
+    return Fail(errno);
   }
-  read = got;
-  return Succeed();
 }
 
 bool PosixSerialPorts::Write(CommHandle h, const uint8_t* data, size_t size, size_t& written) {

@@ -20,16 +20,9 @@
 // bits without parity); a refused block leaves the settings as they were. Every termios
 // field the block does not describe keeps its current value.
 //
-// Read time-outs (kept per handle; a fresh handle has all zero):
-//   interval MAXDWORD, both totals 0: return at once with what is buffered, possibly
-//     nothing.
-//   interval MAXDWORD, multiplier MAXDWORD, constant between 1 and MAXDWORD - 1: wait up
-//     to the constant for the first byte, then return with what is buffered.
-//   otherwise, with a total (multiplier * size + constant) above 0: collect until the buffer
-//     is full or the total has passed; with both totals 0: wait for the first byte and
-//     return with what is buffered then. In both cases a non-zero interval ends the read
-//     when that many milliseconds pass between two bytes.
-// A read that times out succeeds with the bytes it got. No read waits longer than kReadCap.
+// Reads return at once with what the driver has buffered, possibly nothing: the one mode
+// the program sets (interval MAXDWORD, both totals 0), and the only one implemented. The read
+// time-outs are kept per handle and reported back, but do not make a read wait.
 //
 // Writes are synchronous: they return when the driver took every byte, or when the write
 // total time-out (multiplier * size + constant, if above 0) or kWriteCap passed, whichever
@@ -57,8 +50,6 @@ namespace platform {
 
 class PosixSerialPorts : public ISerialPorts {
  public:
-  // The longest any read waits, whatever the time-outs say.
-  static constexpr std::chrono::milliseconds kReadCap{1000};
   // The longest any write waits for the driver to take its bytes.
   static constexpr std::chrono::milliseconds kWriteCap{1000};
 

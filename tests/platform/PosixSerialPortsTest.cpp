@@ -389,55 +389,6 @@ TEST_F(SerialPortsTest, ALineCanBeTakenOneByteAtATime) {
   EXPECT_EQ(got, line);
 }
 
-TEST(SerialPortsRead, TimeoutsBoundTheWait) {
-  struct Row {
-    const char* name;
-    CommTimeouts timeouts;
-    std::string buffered;
-    std::string expected;
-    milliseconds atLeast;
-  };
-  const milliseconds cap = PosixSerialPorts::kReadCap;
-  const Row rows[] = {
-      {"immediate, nothing there", kImmediate, "", "", milliseconds(0)},
-      {"total constant, nothing there", {0, 0, 150, 0, 0}, "", "", milliseconds(150)},
-      {"total per byte, nothing there", {0, 15, 0, 0, 0}, "", "", milliseconds(150)},
-      {"total waits for a full buffer", {0, 0, 150, 0, 0}, "abc", "abc", milliseconds(150)},
-      {"total ends with a full buffer", {0, 0, 60000, 0, 0}, "0123456789", "0123456789",
-       milliseconds(0)},
-      {"total beyond the cap", {0, 0, 60000, 0, 0}, "", "", cap},
-      {"no total, nothing there", {0, 0, 0, 0, 0}, "", "", cap},
-      {"no total, bytes there", {0, 0, 0, 0, 0}, "ab", "ab", milliseconds(0)},
-      {"first bytes, bytes there", {MAXDWORD, MAXDWORD, 60000, 0, 0}, "ab", "ab",
-       milliseconds(0)},
-      {"first bytes, nothing there", {MAXDWORD, MAXDWORD, 150, 0, 0}, "", "",
-       milliseconds(150)},
-      {"interval ends a burst", {50, 0, 0, 0, 0}, "abc", "abc", milliseconds(50)},
-      {"interval ends a burst before the total", {50, 0, 60000, 0, 0}, "abc", "abc",
-       milliseconds(50)},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    Pty pty;
-    PosixSerialPorts ports(pty.path);
-    const CommHandle h = ports.Open(u"COM1:");
-    ASSERT_NE(h, 0u);
-    ASSERT_TRUE(ports.SetCommTimeouts(h, row.timeouts));
-    if (!row.buffered.empty()) {
-      pty.Send(row.buffered);
-      ASSERT_TRUE(pty.WaitBuffered(static_cast<int>(row.buffered.size())));
-    }
-    uint8_t buffer[10] = {};
-    size_t n = 0;
-    const auto start = Clock::now();
-    EXPECT_TRUE(ports.Read(h, buffer, sizeof buffer, n));
-    const milliseconds took = Since(start);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), n), row.expected);
-    EXPECT_GE(took, row.atLeast);
-    EXPECT_LT(took, row.atLeast + kSlack);
-  }
-}
-
 // A reader that went away must show as a failure at once, whatever the time-outs.
 TEST(SerialPortsRead, FailsAtOnceWhenTheOtherEndIsGone) {
   const CommTimeouts settings[] = {kImmediate, {0, 0, 0, 0, 0}, {0, 0, 60000, 0, 0}};
