@@ -29,7 +29,7 @@
 #include "bench/rig/BenchRig.h"
 #include "framework/headless/HeadlessHost.h"
 #include "resources/Resource.h"
-#include "sim/UniqueFd.h"
+#include "platform/linux/UniqueFd.h"
 
 using namespace bench;
 
@@ -89,8 +89,8 @@ class TickRig {
 
  private:
   SleeplessHost host_;
-  sim::UniqueFd master_;
-  sim::UniqueFd slave_;
+  platform::UniqueFd master_;
+  platform::UniqueFd slave_;
   std::unique_ptr<platform::PosixSerialPorts> serial_;
   platform::FakeHotKeys hotKeys_;
   StampingKeyOutput keys_;

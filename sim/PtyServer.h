@@ -17,10 +17,12 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/UniqueFd.h"
 #include "sim/ReaderEmulator.h"
-#include "sim/UniqueFd.h"
 
 namespace sim {
+
+using platform::UniqueFd;
 
 // One byte at 9600 baud with 8 data bits, no parity and one stop bit is 10 bit times.
 inline constexpr std::chrono::microseconds kByteTime{1042};

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "sim/PtyServer.h"
-#include "sim/UniqueFd.h"
+#include "platform/linux/UniqueFd.h"
 
 namespace {
 
@@ -374,7 +374,7 @@ int main(int argc, char** argv) {
     std::fputs("pelmor-sim: cannot block signals\n", stderr);
     return kExitFailure;
   }
-  sim::UniqueFd signalFd(::signalfd(-1, &signals, SFD_CLOEXEC));
+  platform::UniqueFd signalFd(::signalfd(-1, &signals, SFD_CLOEXEC));
   if (!signalFd.Valid()) {
     std::perror("pelmor-sim: signalfd");
     return kExitFailure;

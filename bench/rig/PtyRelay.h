@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "sim/UniqueFd.h"
+#include "platform/linux/UniqueFd.h"
 
 namespace bench {
 
@@ -64,10 +64,10 @@ class PtyRelay {
 
   std::string slavePath_;
   std::string error_;
-  sim::UniqueFd reader_;       // the emulator's slave
-  sim::UniqueFd master_;       // our pseudo-terminal's master
-  sim::UniqueFd slave_;        // held open so that the master never hangs up
-  sim::UniqueFd wake_;
+  platform::UniqueFd reader_;       // the emulator's slave
+  platform::UniqueFd master_;       // our pseudo-terminal's master
+  platform::UniqueFd slave_;        // held open so that the master never hangs up
+  platform::UniqueFd wake_;
   std::thread thread_;
   bool pace_ = false;
 

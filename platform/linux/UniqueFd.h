@@ -24,12 +24,14 @@ class UniqueFd {
   ~UniqueFd() { Reset(); }
 
   int Get() const { return fd_; }
-  explicit operator bool() const { return fd_ >= 0; }
+  bool Valid() const { return fd_ >= 0; }
+  explicit operator bool() const { return Valid(); }
   int Release() { return std::exchange(fd_, -1); }
-  // A failing close has nothing left to undo; the descriptor is gone either way.
-  void Reset() {
+  // Closes the descriptor held, if any, and takes fd instead. A failing close has nothing
+  // left to undo; the descriptor is gone either way.
+  void Reset(int fd = -1) {
     if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    fd_ = fd;
   }
 
  private:

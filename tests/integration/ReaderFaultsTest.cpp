@@ -21,7 +21,7 @@
 #include "download/DownloadDialog.h"
 #include "download/EhxMaker.h"
 #include "download/EhxRecord.h"
-#include "sim/UniqueFd.h"
+#include "platform/linux/UniqueFd.h"
 #include "tests/integration/LiveRig.h"
 #include "writetag/WriteTagDialog.h"
 
@@ -294,8 +294,8 @@ class BabblingReader {
   }
 
  private:
-  sim::UniqueFd master_;
-  sim::UniqueFd slave_;
+  platform::UniqueFd master_;
+  platform::UniqueFd slave_;
   std::string path_;
   std::thread thread_;
   std::atomic<bool> stop_{false};

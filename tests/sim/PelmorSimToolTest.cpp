@@ -23,6 +23,7 @@ using test::ReadFor;
 using test::ReadLine;
 using test::ReadUntil;
 using test::WriteAll;
+using platform::UniqueFd;
 
 // The tool in a child process with pipes on its standard input and output.
 class SimProcess {

@@ -13,9 +13,11 @@
 #include <string>
 #include <string_view>
 
-#include "sim/UniqueFd.h"
+#include "platform/linux/UniqueFd.h"
 
 namespace sim::test {
+
+using platform::UniqueFd;
 
 // Long enough for any answer on a loaded machine; only reached when an answer is missing.
 inline constexpr std::chrono::milliseconds kAnswerTimeout{2000};
