@@ -8,15 +8,13 @@
 #include <utility>
 
 #include "platform/linux/UniqueFd.h"
+#include "platform/linux/UniquePtr.h"
 #include "platform/linux/VirtualKeys.h"
 
 namespace platform {
 namespace {
 
-struct LibevdevDeleter {
-  void operator()(libevdev* device) const { libevdev_free(device); }
-};
-using LibevdevPtr = std::unique_ptr<libevdev, LibevdevDeleter>;
+using LibevdevPtr = UniquePtr<libevdev, libevdev_free>;
 
 class LibevdevSource final : public IEvdevSource {
  public:

@@ -10,24 +10,20 @@
 #include <utility>
 
 #include "platform/linux/UniqueFd.h"
+#include "platform/linux/UniquePtr.h"
 #include "platform/linux/VirtualKeys.h"
 
 namespace platform {
 namespace {
 
-struct LibevdevDeleter {
-  void operator()(libevdev* device) const { libevdev_free(device); }
-};
-struct UinputDeleter {
-  void operator()(libevdev_uinput* uinput) const { libevdev_uinput_destroy(uinput); }
-};
+using UinputPtr = UniquePtr<libevdev_uinput, libevdev_uinput_destroy>;
 
 constexpr const char* kDeviceName = "pelmor virtual keyboard";
 
 class LibevdevUinputDevice final : public IUinputDevice {
  public:
   // The uinput device is destroyed before its descriptor is closed (members go in reverse).
-  LibevdevUinputDevice(UniqueFd fd, std::unique_ptr<libevdev_uinput, UinputDeleter> uinput)
+  LibevdevUinputDevice(UniqueFd fd, UinputPtr uinput)
       : fd_(std::move(fd)), uinput_(std::move(uinput)) {}
 
   bool WriteEvent(uint16_t type, uint16_t code, int32_t value) override {
@@ -37,7 +33,7 @@ class LibevdevUinputDevice final : public IUinputDevice {
 
  private:
   UniqueFd fd_;
-  std::unique_ptr<libevdev_uinput, UinputDeleter> uinput_;
+  UinputPtr uinput_;
 };
 
 }  // namespace
@@ -48,7 +44,7 @@ std::unique_ptr<IUinputDevice> CreateUinputKeyboard(const std::string& path, std
     error = "cannot open " + path + ": " + std::strerror(errno);
     return nullptr;
   }
-  std::unique_ptr<libevdev, LibevdevDeleter> device(libevdev_new());
+  UniquePtr<libevdev, libevdev_free> device(libevdev_new());
   if (!device) {
     error = "cannot describe the virtual keyboard: out of memory";
     return nullptr;
@@ -71,7 +67,7 @@ std::unique_ptr<IUinputDevice> CreateUinputKeyboard(const std::string& path, std
     return nullptr;
   }
   return std::make_unique<LibevdevUinputDevice>(std::move(fd),
-                                                std::unique_ptr<libevdev_uinput, UinputDeleter>(raw));
+                                                UinputPtr(raw));
 }
 
 UinputKeyOutput::UinputKeyOutput(std::unique_ptr<IUinputDevice> device) : device_(std::move(device)) {}

@@ -10,15 +10,13 @@
 #include <utility>
 
 #include "platform/linux/HotKeyBook.h"
+#include "platform/linux/UniquePtr.h"
 #include "platform/linux/VirtualKeys.h"
 
 namespace platform {
 namespace {
 
-struct DisplayCloser {
-  void operator()(Display* display) const { XCloseDisplay(display); }
-};
-using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
+using DisplayPtr = UniquePtr<Display, XCloseDisplay>;
 
 // The X keycode the input drivers give a Linux key.
 constexpr unsigned kEvdevKeycodeOffset = 8;

@@ -11,19 +11,13 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/UniquePtr.h"
 #include "platform/linux/VirtualKeys.h"
 
 namespace platform {
 namespace {
 
-struct DisplayCloser {
-  void operator()(Display* display) const { XCloseDisplay(display); }
-};
-using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
-
-struct XFreeDeleter {
-  void operator()(KeySym* keysyms) const { XFree(keysyms); }
-};
+using DisplayPtr = UniquePtr<Display, XCloseDisplay>;
 
 // Keycodes of the Linux keys F13 to F24: hot keys grab them (the scan button is F24), so a
 // character typed on one of them would be taken as a hot key instead of reaching the window.
@@ -46,7 +40,7 @@ class Keymap {
     min_ = static_cast<unsigned>(minKeycode);
     max_ = static_cast<unsigned>(maxKeycode);
     int perKeycode = 0;
-    std::unique_ptr<KeySym, XFreeDeleter> keysyms(
+    UniquePtr<KeySym, XFree> keysyms(
         XGetKeyboardMapping(display, static_cast<KeyCode>(min_), maxKeycode - minKeycode + 1, &perKeycode));
     if (!keysyms || perKeycode <= 0) return;
     per_ = static_cast<unsigned>(perKeycode);
