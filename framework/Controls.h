@@ -27,6 +27,9 @@ class CWnd {
     if (auto* w = W()) w->Show(id_, show);
   }
   bool IsWindowVisible() const { return W() && W()->IsVisible(id_); }
+  void SetFocus() {
+    if (auto* w = W()) w->SetFocus(id_);
+  }
   void SetRedraw(bool redraw) {
     if (auto* w = W()) w->SetRedraw(id_, redraw);
   }

@@ -66,6 +66,10 @@ class IWindow {
   virtual void Enable(int id, bool enable) = 0;
   virtual bool IsVisible(int id) const = 0;
   virtual void Show(int id, bool show) = 0;
+  // Gives the control the keyboard focus within its window (the window is not activated by
+  // it). A disabled control takes the focus once it is enabled again, unless another
+  // control is given the focus first.
+  virtual void SetFocus(int id) = 0;
 
   // Edit controls: suspend and resume painting; put the caret at the end and scroll to it.
   virtual void SetRedraw(int id, bool redraw) = 0;

@@ -157,7 +157,15 @@ bool HeadlessWindow::IsEnabled(int id) const {
 }
 
 void HeadlessWindow::Enable(int id, bool enable) {
-  if (auto* c = Control(id)) c->enabled = enable;
+  auto* c = Control(id);
+  if (!c) return;
+  c->enabled = enable;
+  if (enable && pendingFocus_ == id) {
+    pendingFocus_ = kStaticId;
+    host_.SetFocus(this, id);
+  } else if (!enable && host_.FocusWindow() == this && host_.FocusControl() == id) {
+    host_.SetFocus(nullptr, kStaticId);
+  }
 }
 
 bool HeadlessWindow::IsVisible(int id) const {
@@ -167,6 +175,17 @@ bool HeadlessWindow::IsVisible(int id) const {
 
 void HeadlessWindow::Show(int id, bool show) {
   if (auto* c = Control(id)) c->visible = show;
+}
+
+void HeadlessWindow::SetFocus(int id) {
+  const auto* c = Control(id);
+  if (!c) return;
+  if (!c->enabled) {
+    pendingFocus_ = id;
+    return;
+  }
+  pendingFocus_ = kStaticId;
+  host_.SetFocus(this, id);
 }
 
 void HeadlessWindow::SetRedraw(int id, bool redraw) {
@@ -329,10 +348,16 @@ std::unique_ptr<IWindow> HeadlessHost::CreateDialogWindow(CDialog& dialog, const
 }
 
 void HeadlessHost::RemoveWindow(HeadlessWindow* w) {
+  if (focusWindow_ == w) SetFocus(nullptr, kStaticId);
   windows_.erase(std::remove(windows_.begin(), windows_.end(), w), windows_.end());
   timers_.erase(std::remove_if(timers_.begin(), timers_.end(),
                                [w](const Timer& t) { return t.window == w; }),
                 timers_.end());
+}
+
+void HeadlessHost::SetFocus(HeadlessWindow* w, int id) {
+  focusWindow_ = w;
+  focusControl_ = w ? id : kStaticId;
 }
 
 HeadlessWindow* HeadlessHost::FindWindow(int templateId) const {
@@ -630,16 +655,22 @@ void HeadlessHost::RunCommand(const std::string& line) {
   ControlState* c = w->Control(id);
   const ControlKind kind = c->tpl->kind;
   CDialog& dialog = w->Dialog();
+  // A control the user acts on takes the focus first, as a click on it does; a command
+  // that is refused changes nothing.
+  auto act = [&](Notify code) {
+    SetFocus(w, id);
+    dialog.DispatchCommand(id, code);
+  };
 
   if (verb == "click") {
     switch (kind) {
       case ControlKind::CheckBox:
         c->check = c->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
-        dialog.DispatchCommand(id, Notify::Clicked);
+        act(Notify::Clicked);
         return;
       case ControlKind::PushButton:
       case ControlKind::RadioButton:
-        dialog.DispatchCommand(id, Notify::Clicked);
+        act(Notify::Clicked);
         return;
       default:
         Error("control " + address + " cannot be clicked");
@@ -658,11 +689,11 @@ void HeadlessHost::RunCommand(const std::string& line) {
     if (kind == ControlKind::CheckBox) {
       if (c->check == state) return;
       c->check = state;
-      dialog.DispatchCommand(id, Notify::Clicked);
+      act(Notify::Clicked);
       return;
     }
     if (kind == ControlKind::RadioButton && state == BST_CHECKED) {
-      dialog.DispatchCommand(id, Notify::Clicked);
+      act(Notify::Clicked);
       return;
     }
     Error("control " + address + " cannot be set to " + value);
@@ -675,12 +706,13 @@ void HeadlessHost::RunCommand(const std::string& line) {
   if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
   const WString text = FromUtf8(rest);
   if (kind == ControlKind::Edit && !(c->tpl->style & kReadOnly)) {
+    SetFocus(w, id);
     w->SetText(id, text);
     return;
   }
   if (kind == ControlKind::ComboBox) {
     c->text = text;
-    dialog.DispatchCommand(id, Notify::EditChange);
+    act(Notify::EditChange);
     return;
   }
   Error("control " + address + " takes no text");

@@ -63,6 +63,7 @@ class HeadlessWindow : public IWindow {
   void Enable(int id, bool enable) override;
   bool IsVisible(int id) const override;
   void Show(int id, bool show) override;
+  void SetFocus(int id) override;
   void SetRedraw(int id, bool redraw) override;
   void ScrollToEnd(int id) override;
   void AppendText(int id, const WString& text, size_t maxChars) override;
@@ -95,6 +96,8 @@ class HeadlessWindow : public IWindow {
   CDialog* owner_;
   std::map<int, ControlState> controls_;
   bool visible_ = false;
+  // A disabled control given the focus, which takes it once enabled.
+  int pendingFocus_ = kStaticId;
 };
 
 struct MessageBoxRecord {
@@ -141,6 +144,12 @@ class HeadlessHost : public IHost {
   const std::vector<MessageBoxRecord>& MessageBoxes() const { return boxes_; }
   void ClearMessageBoxes() { boxes_.clear(); }
 
+  // The keyboard focus: the window and control that have it, null and kStaticId when no
+  // control has. SetFocus and a user's click, check or text command give it; disabling the
+  // control that has it takes it away (Qt would pass it on to the next control).
+  HeadlessWindow* FocusWindow() const { return focusWindow_; }
+  int FocusControl() const { return focusControl_; }
+
   // Live windows, oldest first; FindWindow gives the newest of a template (null if none).
   const std::vector<HeadlessWindow*>& Windows() const { return windows_; }
   HeadlessWindow* FindWindow(int templateId) const;
@@ -163,6 +172,7 @@ class HeadlessHost : public IHost {
   void AddTimer(HeadlessWindow* w, unsigned id, unsigned periodMs);
   bool RemoveTimer(HeadlessWindow* w, unsigned id);
   void RemoveWindow(HeadlessWindow* w);
+  void SetFocus(HeadlessWindow* w, int id);
   int AnswerBox(MessageBoxRecord record);
   // The timers that run, for tests: (template id, timer id) -> period.
   std::vector<std::pair<int, unsigned>> Timers() const;
@@ -191,6 +201,8 @@ class HeadlessHost : public IHost {
   uint64_t timerSerial_ = 0;
   std::vector<Timer> timers_;
   std::vector<HeadlessWindow*> windows_;
+  HeadlessWindow* focusWindow_ = nullptr;
+  int focusControl_ = kStaticId;
   std::deque<int> answers_;
   std::function<int(const MessageBoxRecord&)> boxHook_;
   std::vector<MessageBoxRecord> boxes_;

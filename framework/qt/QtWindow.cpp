@@ -565,7 +565,10 @@ bool QtWindow::IsEnabled(int id) const {
 }
 
 void QtWindow::Enable(int id, bool enable) {
-  if (ControlState* c = Find(id)) c->widget->setEnabled(enable);
+  ControlState* c = Find(id);
+  if (!c) return;
+  c->widget->setEnabled(enable);
+  if (enable && pendingFocus_ == id) SetFocus(id);
 }
 
 bool QtWindow::IsVisible(int id) const {
@@ -575,6 +578,19 @@ bool QtWindow::IsVisible(int id) const {
 
 void QtWindow::Show(int id, bool show) {
   if (ControlState* c = Find(id)) c->widget->setVisible(show);
+}
+
+void QtWindow::SetFocus(int id) {
+  ControlState* c = Find(id);
+  if (!c) return;
+  if (!c->widget->isEnabledTo(widget_)) {
+    pendingFocus_ = id;
+    return;
+  }
+  pendingFocus_ = kStaticId;
+  // In a window that is not active this makes the control the one that gets the focus
+  // when the window is activated.
+  c->widget->setFocus(Qt::OtherFocusReason);
 }
 
 void QtWindow::SetRedraw(int id, bool redraw) {

@@ -91,6 +91,9 @@ class QtWindow final : public IWindow {
   void Enable(int id, bool enable) override;
   bool IsVisible(int id) const override;
   void Show(int id, bool show) override;
+  // Qt gives no focus to a disabled widget; the window keeps the request until the control
+  // is enabled, so a dialog may give the focus to a control that a run keeps disabled.
+  void SetFocus(int id) override;
   void SetRedraw(int id, bool redraw) override;
   void ScrollToEnd(int id) override;
   // A multi-line edit changes its document only at the two ends, which keeps the cost of
@@ -172,6 +175,8 @@ class QtWindow final : public IWindow {
   BaseUnits units_;
   std::map<int, ControlState> controls_;
   std::map<unsigned, QTimer*> timers_;  // children of widget_
+  // A disabled control given the focus, which takes it once enabled.
+  int pendingFocus_ = kStaticId;
   // Set while SetText changes a single-line edit, which sends its one notification itself.
   bool settingText_ = false;
   // Open message boxes, outermost first, and a flag that outlives this object for the code

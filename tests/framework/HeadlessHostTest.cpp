@@ -130,6 +130,7 @@ TEST_F(Headless, CommandErrorsChangeNothing) {
     EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << command;
   }
   EXPECT_TRUE(p.events.empty());
+  EXPECT_EQ(host.FocusWindow(), nullptr);  // a refused click moves no focus
   // A hidden dialog takes no commands either.
   p.ShowWindow(false);
   w->Enable(1068, true);
@@ -137,6 +138,49 @@ TEST_F(Headless, CommandErrorsChangeNothing) {
   host.RunCommand("click 135:1068");
   EXPECT_EQ(out.str().rfind("error: ", 0), 0u);
   EXPECT_TRUE(p.events.empty());
+}
+
+TEST_F(Headless, FocusGoesWhereItIsGivenOrClicked) {
+  Probe p(host);
+  p.Create(nullptr);
+  p.ShowWindow(true);
+  HeadlessWindow* w = host.FindWindow(135);
+  CComboBox code;
+  code.Bind(p, 1063);
+  CButton three;
+  three.Bind(p, 1070);
+  EXPECT_EQ(host.FocusWindow(), nullptr);
+  EXPECT_EQ(host.FocusControl(), kStaticId);
+
+  code.SetFocus();
+  EXPECT_EQ(host.FocusWindow(), w);
+  EXPECT_EQ(host.FocusControl(), 1063);
+  host.RunCommand("click 135:1068");
+  EXPECT_EQ(host.FocusControl(), 1068);
+
+  // A disabled control takes the focus once it is enabled again...
+  code.EnableWindow(false);
+  code.SetFocus();
+  EXPECT_EQ(host.FocusControl(), 1068);
+  code.EnableWindow(true);
+  EXPECT_EQ(host.FocusControl(), 1063);
+  // ... unless another control was given the focus meanwhile.
+  code.EnableWindow(false);
+  code.SetFocus();
+  three.SetFocus();
+  code.EnableWindow(true);
+  EXPECT_EQ(host.FocusControl(), 1070);
+
+  // Disabling the control that has the focus takes it away, and enabling it again does not
+  // give it back; the end of the window takes it too.
+  three.EnableWindow(false);
+  three.EnableWindow(true);
+  EXPECT_EQ(host.FocusWindow(), nullptr);
+  EXPECT_EQ(host.FocusControl(), kStaticId);
+  code.SetFocus();
+  p.DestroyWindow();
+  EXPECT_EQ(host.FocusWindow(), nullptr);
+  EXPECT_EQ(host.FocusControl(), kStaticId);
 }
 
 class Checker : public CDialog {

@@ -12,6 +12,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 
+#include "framework/Controls.h"
 #include "tests/gui/GuiTest.h"
 
 namespace {
@@ -203,6 +204,36 @@ TEST_F(GuiTest, ComboEditFieldTellsOnlyUserEdits) {
   QTest::keyClicks(combo->lineEdit(), "C");
   EXPECT_EQ(d.GetDlgItemText(1063), u"AB12C");
   EXPECT_EQ(d.commands, (std::vector<Command>{{1063, Notify::EditChange}}));
+}
+
+// The focus lands in the control given it; a disabled one takes it once it is enabled,
+// unless another control was given the focus meanwhile.
+TEST_F(GuiTest, SetFocusWaitsForADisabledControl) {
+  RecordingDialog d(host_, 135);
+  Open(d);
+  QWidget* window = d.Qt().Widget();
+  QWidget* code = d.Qt().Control(1063);
+  QWidget* write = d.Qt().Control(1068);
+  auto focused = [&](QWidget* control) {
+    QWidget* f = window->focusWidget();
+    return f && (f == control || control->isAncestorOf(f));
+  };
+  fw::CComboBox combo;
+  combo.Bind(d, 1063);
+
+  d.Window()->SetFocus(1068);
+  combo.EnableWindow(false);
+  combo.SetFocus();
+  EXPECT_TRUE(focused(write));
+  combo.EnableWindow(true);
+  EXPECT_TRUE(focused(code));
+
+  d.Window()->SetFocus(1068);
+  combo.EnableWindow(false);
+  combo.SetFocus();
+  d.Window()->SetFocus(1068);
+  combo.EnableWindow(true);
+  EXPECT_TRUE(focused(write));
 }
 
 TEST_F(GuiTest, ComboSelectionByTheUserIsTold) {
