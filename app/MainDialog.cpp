@@ -131,7 +131,8 @@ void CMainDialog::OnOpenWriteTag() {
   }
   if (m_pWriteTagDlg) return;  // a closed dialog still busy in a handler of its own
   m_pWriteTagDlg = std::make_unique<CWriteTagDialog>(Host(), m_services.serial, m_services.sound,
-                                                     m_hComm, m_services.appDir);
+                                                     m_hComm, m_services.appDir,
+                                                     [this](const fw::WString& text) { AppendLog(text); });
   if (!m_pWriteTagDlg->Create(this)) AppendLog(u"Create dialog ERROR \r\n");
   m_pWriteTagDlg->ShowWindow(true);
 }

@@ -1,8 +1,5 @@
 #include "writetag/WriteTagDialog.h"
 
-#include <cstdio>
-#include <memory>
-
 #include "resources/Resource.h"
 #include "resources/Templates.h"
 
@@ -16,38 +13,17 @@ namespace {
 constexpr uint32_t kBeepDefault = 0;
 constexpr uint32_t kBeepExclamation = 0x30;
 
-struct FileCloser {
-  void operator()(std::FILE* f) const {
-    if (f) std::fclose(f);
-  }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-bool IsSpace(int c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
-
-// Reads the next word of a file, white space separated, keeping at most `keep` of its
-// characters; the rest of a longer word is skipped. Empty at the end of the file.
-std::string ReadWord(std::FILE* f, size_t keep) {
-  int c = std::fgetc(f);
-  while (c != EOF && IsSpace(c)) c = std::fgetc(f);
-  std::string word;
-  while (c != EOF && !IsSpace(c)) {
-    if (word.size() < keep) word.push_back(static_cast<char>(c));
-    c = std::fgetc(f);
-  }
-  return word;
-}
-
 }  // namespace
 
 CWriteTagDialog::CWriteTagDialog(fw::IHost& host, platform::ISerialPorts& serial,
                                  platform::ISound& sound, platform::CommHandle hComm,
-                                 std::filesystem::path appDir)
+                                 std::filesystem::path appDir, LogSink log)
     : fw::CDialog(host, IDD_WRITETAG),
       m_hComm(hComm),
       m_serial(serial),
       m_sound(sound),
-      m_appDir(std::move(appDir)) {
+      m_codeList(appDir / writetag::kCodeListFileName),
+      m_log(std::move(log)) {
   m_radioBlocks3.Bind(*this, IDC_WT_BLOCKS3);
   m_radioBlocks5.Bind(*this, IDC_WT_BLOCKS5);
   m_radioBlocks7.Bind(*this, IDC_WT_BLOCKS7);
@@ -76,38 +52,24 @@ bool CWriteTagDialog::OnInitDialog() {
 // ---------------------------------------------------------------------------------------
 // The code list
 
+// A file that cannot be used costs the list or the record of a code, never the write
+// itself: each failure is one line in the main window's log, a missing file nothing.
+
 void CWriteTagDialog::LoadCodeList() {
-  File f(std::fopen(CodeListPath().c_str(), "rb"));
-  if (!f) return;
-  // Words of one character, and the empty read at the end, count towards the reads too.
-  for (size_t i = 0; i < kMaxCodeListReads && !std::feof(f.get()); ++i) {
-    const std::string word = ReadWord(f.get(), MAX_CODE_CHARS);
-    if (word.size() > 1) m_comboCode.InsertString(0, fw::Widen(word));
-  }
+  std::vector<std::string> entries;
+  const platform::FileResult r = m_codeList.Load(entries);
+  if (!r.Ok() && !r.Missing()) Log(u"TrCode.txt not read: " + fw::FromUtf8(r.reason) + u"\r\n");
+  for (const std::string& entry : entries) m_comboCode.AddString(fw::Widen(entry));
 }
 
 void CWriteTagDialog::AppendCodeToFile(const fw::WString& code) {
-  const std::string path = CodeListPath().string();
-  // Read access is only needed to look at the last byte; a file that cannot be read is
-  // still appended to.
-  File f(std::fopen(path.c_str(), "a+b"));
-  if (!f) f.reset(std::fopen(path.c_str(), "ab"));
-  if (!f) return;
-  // A file whose last word has no line end (edited by hand, or cut short) would take the
-  // code as the rest of that word: a carriage return before it keeps the two apart.
-  if (std::fseek(f.get(), -1, SEEK_END) == 0) {
-    const int last = std::fgetc(f.get());
-    std::fseek(f.get(), 0, SEEK_END);
-    if (last != EOF && !IsSpace(last)) std::fputc('\r', f.get());
-  }
-  const std::string text = fw::Narrow(code.substr(0, MAX_CODE_CHARS));
-  std::fprintf(f.get(), "%s\r", text.c_str());
+  const platform::FileResult r = m_codeList.Append(fw::Narrow(code));
+  if (!r.Ok()) Log(u"TrCode.txt not updated: " + fw::FromUtf8(r.reason) + u"\r\n");
 }
 
 void CWriteTagDialog::OnButtonClearList() {
-  if (File f{std::fopen(CodeListPath().c_str(), "wb")}; f) {
-    // Opening for writing has emptied the file.
-  }
+  const platform::FileResult r = m_codeList.Clear();
+  if (!r.Ok()) Log(u"TrCode.txt not cleared: " + fw::FromUtf8(r.reason) + u"\r\n");
   m_comboCode.ResetContent();
 }
 
@@ -338,7 +300,14 @@ void CWriteTagDialog::Step() {
                                       u"Do you want to write another transponder. \r\n");
       AppendCodeToFile(CodeText());
       const int answer = MessageBox(message, u"Information", fw::MB_YESNO | fw::MB_ICONQUESTION);
-      SetState(answer == fw::IDYES ? kReadyForNext : kFinish);
+      if (answer != fw::IDYES) {
+        SetState(kFinish);
+        return;
+      }
+      // Ready for the next code: typing goes to the code box (a disabled box takes the
+      // focus once it is enabled again).
+      m_comboCode.SetFocus();
+      SetState(kReadyForNext);
       return;
     }
 
@@ -346,7 +315,14 @@ void CWriteTagDialog::Step() {
       m_sound.MessageBeep(kBeepExclamation);
       const int answer = MessageBox(u"Code not successfuly transfered to transponder. \r\nTry again.",
                                     u"Error", fw::MB_YESNO | fw::MB_ICONERROR);
-      SetState(answer == fw::IDYES ? kCheck : kReadyForNext);
+      if (answer != fw::IDYES) {
+        SetState(kReadyForNext);
+        return;
+      }
+      m_comboCode.SetFocus();
+      // The retry repeats the run that failed: a blocks run sends the block count again,
+      // whatever the code box holds; a code run checks and encodes the code anew.
+      SetState(m_bBlocksMode ? kSendBlocksSetting : kCheck);
       return;
     }
 

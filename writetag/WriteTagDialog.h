@@ -1,12 +1,13 @@
 #pragma once
 // The Write Tag dialog: writes a code, or a block count, into a transponder through the
-// reader, and keeps the list of codes written in "TrCode.txt".
+// reader, and keeps the list of codes written in "TrCode.txt" (CodeListFile).
 //
 // The write procedure is a state machine stepped by a 1 ms window timer; the main window
 // hands it every reader line that begins with 'w' (OnReaderAnswer) and the codes of tags
 // read (ShowTagCode). The dialog never reads the port.
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "framework/Controls.h"
@@ -14,11 +15,16 @@
 #include "platform/Serial.h"
 #include "platform/Sound.h"
 #include "writetag/BlockFrames.h"
+#include "writetag/CodeListFile.h"
 
 class CWriteTagDialog : public fw::CDialog, public writetag::BlockFrameSet {
  public:
+  // Receives the lines the dialog has for the main window's log, each ending in "\r\n":
+  // the code list file's failures, which are no reason for a message box.
+  using LogSink = std::function<void(const fw::WString&)>;
+
   CWriteTagDialog(fw::IHost& host, platform::ISerialPorts& serial, platform::ISound& sound,
-                  platform::CommHandle hComm, std::filesystem::path appDir);
+                  platform::CommHandle hComm, std::filesystem::path appDir, LogSink log);
 
   static constexpr unsigned WRITE_TIMER_ID = 1;
   static constexpr unsigned STATUS_TIMER_ID = 2;
@@ -26,7 +32,7 @@ class CWriteTagDialog : public fw::CDialog, public writetag::BlockFrameSet {
   static constexpr unsigned kStatusPeriodMs = 3000;
   static constexpr unsigned kAnswerTicks = 2000;  // ticks of state 5 before giving up
   static constexpr int MAX_CODE_CHARS = 15;
-  static constexpr size_t kMaxCodeListReads = 100;
+  static constexpr size_t kMaxCodeListReads = writetag::kMaxCodeListReads;
 
   // Procedure states.
   enum State : int {
@@ -70,7 +76,7 @@ class CWriteTagDialog : public fw::CDialog, public writetag::BlockFrameSet {
   void SetState(int state);
   bool HasMoreBlocks() const { return m_nBlockIndex < m_nBlockCount; }
   int SendWriteCommand(bool codeBlock);
-  std::filesystem::path CodeListPath() const { return m_appDir / "TrCode.txt"; }
+  std::filesystem::path CodeListPath() const { return m_codeList.Path(); }
   bool ProcedureRunning() const { return m_bTimerRunning; }
 
   platform::CommHandle m_hComm;
@@ -95,9 +101,13 @@ class CWriteTagDialog : public fw::CDialog, public writetag::BlockFrameSet {
  private:
   void Step();
   fw::WString CodeText() const { return m_comboCode.GetWindowText(); }
+  void Log(const fw::WString& text) const {
+    if (m_log) m_log(text);
+  }
 
   platform::ISerialPorts& m_serial;
   platform::ISound& m_sound;
-  std::filesystem::path m_appDir;
+  writetag::CodeListFile m_codeList;
+  LogSink m_log;
   bool m_bTimerRunning = false;
 };

@@ -1,5 +1,7 @@
 // The Write Tag dialog and its write procedure on the headless host.
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -12,6 +14,13 @@ namespace {
 
 using namespace res;
 using testing_rig::TempDir;
+namespace fs = std::filesystem;
+
+constexpr const char16_t* kCodeSuccess =
+    u"Code successfuly transmitted. \r\nTo check if code is successfuly written in tag read "
+    u"out the code of the tag. \r\nDo you want to write another transponder. \r\n";
+constexpr const char16_t* kBlocksSuccess =
+    u"Number of blocks successfuly transmitted. \r\nDo you want to write a code to the transponder. \r\n";
 
 struct WriteTag : ::testing::Test {
   fw::HeadlessHost host;
@@ -20,10 +29,12 @@ struct WriteTag : ::testing::Test {
   TempDir dir;
   platform::CommHandle handle = 0;
   std::unique_ptr<CWriteTagDialog> dlg;
+  std::vector<std::u16string> log;  // lines for the main window's log
 
   void SetUp() override { handle = serial.Open(u"COM1:"); }
   CWriteTagDialog& Open() {
-    dlg = std::make_unique<CWriteTagDialog>(host, serial, sound, handle, dir.Path());
+    dlg = std::make_unique<CWriteTagDialog>(host, serial, sound, handle, dir.Path(),
+                                            [this](const fw::WString& line) { log.push_back(line); });
     dlg->Create(nullptr);
     dlg->ShowWindow(true);
     return *dlg;
@@ -66,7 +77,7 @@ TEST_F(WriteTag, CodeListReadsAtMostAHundredWordsAndCutsLongOnes) {
   Open();
   ASSERT_EQ(List().size(), 100u);
   EXPECT_EQ(List().front(), u"W99");
-  WriteFile(std::string(10000, 'L') + " ok\r");
+  WriteFile(std::string(10000, 'L') + "\rok\r");
   Open();
   EXPECT_EQ(List(), (std::vector<std::u16string>{u"ok", std::u16string(15, u'L')}));
 }
@@ -78,9 +89,9 @@ TEST_F(WriteTag, AppendAndClearList) {
   dlg->AppendCodeToFile(u"");
   dlg->AppendCodeToFile(u"\u0141" u"234567890123456789");
   EXPECT_EQ(File(), "AB12\r12 34\r\rA23456789012345\r");
-  // A code with a blank is read back as two entries.
+  // Regression: a code with a blank came back as two entries, one per word.
   Open();
-  EXPECT_EQ(List(), (std::vector<std::u16string>{u"A23456789012345", u"34", u"12", u"AB12"}));
+  EXPECT_EQ(List(), (std::vector<std::u16string>{u"A23456789012345", u"12 34", u"AB12"}));
   SetCode(u"KEEP");
   Click(IDC_WT_CLEAR_LIST);
   EXPECT_EQ(File(), "");
@@ -91,8 +102,9 @@ TEST_F(WriteTag, AppendAndClearList) {
 }
 
 // Regression: a file whose last word had no line end took the next code as the rest of that
-// word ("CD34" + "AB12" read back as "CD34AB12"); a file ending in any blank, or empty, gets
-// nothing added before the code.
+// word ("CD34" + "AB12" read back as "CD34AB12"); a file ending in a line end, or empty,
+// gets nothing added before the code, one ending in a blank a line end (else the code
+// would become the rest of that line).
 TEST_F(WriteTag, CodeAppendedAfterAWordWithoutLineEndStaysApart) {
   const struct {
     const char* before;
@@ -100,7 +112,7 @@ TEST_F(WriteTag, CodeAppendedAfterAWordWithoutLineEndStaysApart) {
   } cases[] = {
       {"AB12\rCD34", "AB12\rCD34\rEF56\r"},
       {"AB12\n", "AB12\nEF56\r"},
-      {"AB12 ", "AB12 EF56\r"},
+      {"AB12 ", "AB12 \rEF56\r"},
       {"", "EF56\r"},
   };
   for (const auto& c : cases) {
@@ -112,6 +124,36 @@ TEST_F(WriteTag, CodeAppendedAfterAWordWithoutLineEndStaysApart) {
     ASSERT_GT(List().size(), 0u) << c.before;
     EXPECT_EQ(List().front(), u"EF56") << c.before;
   }
+}
+
+// Regression: a FIFO named TrCode.txt froze the dialog as it opened, and saves that failed
+// went unsaid. Each failure of the file is one line for the main window's log; the write
+// itself is not affected and the list goes on as it would.
+TEST_F(WriteTag, CodeListFileFailuresAreLogged) {
+  const fs::path file = dir.Path() / "TrCode.txt";
+  ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+  Open();
+  EXPECT_EQ(log, (std::vector<std::u16string>{u"TrCode.txt not read: not a regular file\r\n"}));
+  EXPECT_TRUE(List().empty());
+
+  fs::remove(file);
+  fs::create_directory(file);
+  log.clear();
+  Open();
+  SetCode(u"AB");
+  Click(IDC_WT_WRITE_CODE);
+  UntilWaiting();
+  dlg->OnReaderAnswer("wOK");
+  Ticks(5);
+  EXPECT_EQ(LastBox(), kCodeSuccess);  // the code did reach the transponder
+  EXPECT_EQ(log, (std::vector<std::u16string>{u"TrCode.txt not read: not a regular file\r\n",
+                                              u"TrCode.txt not updated: Is a directory\r\n"}));
+  EXPECT_EQ(List(), (std::vector<std::u16string>{u"AB"}));
+  Click(IDC_WT_CLEAR_LIST);
+  EXPECT_EQ(log.back(), u"TrCode.txt not cleared: not a regular file\r\n");
+  EXPECT_EQ(log.size(), 3u);
+  EXPECT_TRUE(List().empty());
+  EXPECT_TRUE(fs::is_directory(file));
 }
 
 TEST_F(WriteTag, CodeChecksRefuseWithTheirMessages) {
@@ -181,14 +223,13 @@ TEST_F(WriteTag, CodeRunSendsEachBlockAndWaitsForItsAnswer) {
   dlg->OnReaderAnswer("wOK");
   Ticks(5);
   ASSERT_EQ(host.MessageBoxes().size(), 1u);
-  EXPECT_EQ(LastBox(),
-            u"Code successfuly transmitted. \r\nTo check if code is successfuly written in tag read "
-            u"out the code of the tag. \r\nDo you want to write another transponder. \r\n");
+  EXPECT_EQ(LastBox(), kCodeSuccess);
   EXPECT_EQ(fileAtQuestion, "12345\r");  // appended before the question
   // Yes: ready for the next one.
   EXPECT_EQ(dlg->m_nState, 0);
   EXPECT_FALSE(dlg->ProcedureRunning());
   EXPECT_TRUE(W()->Control(IDC_WT_CODE)->enabled);
+  EXPECT_EQ(host.FocusControl(), IDC_WT_CODE);
   EXPECT_EQ(dlg->m_comboCode.GetWindowText(), u"");
   EXPECT_EQ(List().front(), u"12345");
 }
@@ -204,8 +245,7 @@ TEST_F(WriteTag, NoAfterSuccessClosesOnlyInCodeMode) {
     Ticks(5);
     EXPECT_EQ(dlg->IsWindow(), blocks);
     if (blocks) {
-      EXPECT_EQ(LastBox(), u"Number of blocks successfuly transmitted. \r\nDo you want to write a "
-                           u"code to the transponder. \r\n");
+      EXPECT_EQ(LastBox(), kBlocksSuccess);
     }
   }
 }
@@ -242,6 +282,55 @@ TEST_F(WriteTag, RetryOfAnEmptyCodeSendsNothing) {
   Ticks(10);
   EXPECT_EQ(boxes, 2);
   EXPECT_TRUE(serial.Written().empty());
+}
+
+// Regression: Yes after a refused block count went on as a code run: it sent the code's
+// frames and then reported the block count as written; with an empty code box it failed
+// again at once. A retry repeats the block count, whatever the code box holds.
+TEST_F(WriteTag, BlocksRetryRepeatsTheBlockCount) {
+  for (const char16_t* code : {u"12345", u""}) {
+    Open();
+    serial.ClearWritten();
+    SetCode(code);
+    Click(IDC_WT_BLOCKS5);
+    Click(IDC_WT_WRITE_BLOCKS);
+    UntilWaiting();
+    dlg->OnReaderAnswer("w2000210510NO");
+    Ticks(1);  // the failure question, Yes
+    UntilWaiting();
+    const std::vector<std::string> twice{"w2000210510\r", "w2000210510\r"};
+    EXPECT_EQ(serial.WriteCalls(), twice);
+    EXPECT_TRUE(W()->Control(IDC_WT_CODE)->enabled);
+    host.QueueAnswer(fw::IDNO);
+    dlg->OnReaderAnswer("w2000210510OK");
+    Ticks(5);
+    EXPECT_EQ(LastBox(), kBlocksSuccess);
+    EXPECT_EQ(serial.WriteCalls(), twice);
+    EXPECT_EQ(dlg->m_nState, 0);
+  }
+}
+
+// Yes to the failure question puts the focus into the code box: at once after a blocks run,
+// and after a code run (which keeps the box disabled) as soon as the box is enabled again.
+TEST_F(WriteTag, YesToTheFailureQuestionFocusesTheCodeBox) {
+  for (int write : {IDC_WT_WRITE_BLOCKS, IDC_WT_WRITE_CODE}) {
+    Open();
+    SetCode(u"AB");
+    host.RunCommand("click 135:" + std::to_string(write));
+    ASSERT_EQ(host.FocusControl(), write);
+    UntilWaiting();
+    dlg->OnReaderAnswer("wNO");
+    Ticks(1);  // Yes: the same run again
+    UntilWaiting();
+    EXPECT_EQ(host.FocusControl(), write == IDC_WT_WRITE_BLOCKS ? IDC_WT_CODE : write);
+    host.QueueAnswer(fw::IDNO);  // the retry fails too, and No ends the run
+    dlg->OnReaderAnswer("wNO");
+    Ticks(5);
+    EXPECT_EQ(dlg->m_nState, 0);
+    EXPECT_TRUE(W()->Control(IDC_WT_CODE)->enabled);
+    EXPECT_EQ(host.FocusWindow(), W());
+    EXPECT_EQ(host.FocusControl(), IDC_WT_CODE) << write;
+  }
 }
 
 TEST_F(WriteTag, AnswersOutsideTheWaitAndForeignLines) {
@@ -368,6 +457,18 @@ TEST(WriteTagInMainWindow, TagsAreShownAndClosedDialogsForgotten) {
   r.Click(IDC_WRITE_TAG);         // a fresh dialog replaces the closed one safely
   EXPECT_NE(r.dlg->WriteTagDialog(), nullptr);
   EXPECT_TRUE(r.dlg->WriteTagDialog()->IsWindow());
+}
+
+TEST(WriteTagInMainWindow, CodeListFailureIsOneLineOfTheLog) {
+  testing_rig::Rig r;
+  fs::create_directory(r.dir.Path() / "TrCode.txt");
+  r.Start();
+  r.Click(IDC_WRITE_TAG);
+  ASSERT_NE(r.dlg->WriteTagDialog(), nullptr);
+  const std::string line = "TrCode.txt not read: not a regular file\r\n";
+  const std::string log = r.Log();
+  ASSERT_NE(log.find(line), std::string::npos) << log;
+  EXPECT_EQ(log.find(line), log.rfind(line));
 }
 
 }  // namespace
