@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <vector>
 
 namespace platform {
@@ -51,10 +52,30 @@ FileResult ResolveLinks(const std::filesystem::path& path, std::filesystem::path
   }
 }
 
+// The process's umask, read where the kernel shows it: setting it to find it out would
+// leave a moment in which a file made by another thread gets none.
 mode_t CurrentUmask() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return mask;
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+  return 022;
+}
+
+// Refuses a name that is there but no regular file before anything opens it: opening a
+// device has effects of its own (a serial port raises its modem lines, a watchdog starts).
+FileResult RefuseSpecialName(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0)
+    return errno == ENOENT ? FileResult::Success() : FileResult::FromErrno(errno);
+  if (!S_ISREG(st.st_mode)) return FileResult::Failure("not a regular file");
+  return FileResult::Success();
+}
+
+// For a write, a missing folder is a failure like any other, not a file yet to be made.
+FileResult AsWriteResult(FileResult r) {
+  if (r.Missing()) r.status = FileResult::Status::Failed;
+  return r;
 }
 
 FileResult SyncAndClose(UniqueFd& fd) {
@@ -65,7 +86,8 @@ FileResult SyncAndClose(UniqueFd& fd) {
 }
 
 FileResult RewriteInPlace(const std::filesystem::path& target, std::string_view bytes) {
-  UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0666));
+  UniqueFd fd(::open(target.c_str(),
+                     O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, 0666));
   if (!fd) return FileResult::FromErrno(errno);
   if (FileResult r = RefuseUnlessRegular(fd.Get()); !r.Ok()) return r;
   ClearNonBlocking(fd.Get());
@@ -83,16 +105,21 @@ FileResult FileResult::FromErrno(int error) {
 
 FileResult OpenAppFile(const std::filesystem::path& path, FileAccess access, UniqueFd& fd) {
   fd.Reset();
+  if (FileResult r = RefuseSpecialName(path); !r.Ok()) return r;
   if (access == FileAccess::Read) {
-    fd = UniqueFd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    fd = UniqueFd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   } else {
-    constexpr int kFlags = O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC;
+    constexpr int kFlags = O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     fd = UniqueFd(::open(path.c_str(), O_RDWR | kFlags, 0666));
     // Reading only serves to look at the last byte; a file that cannot be read is still
     // appended to.
     if (!fd && errno == EACCES) fd = UniqueFd(::open(path.c_str(), O_WRONLY | kFlags, 0666));
   }
-  if (!fd) return FileResult::FromErrno(errno);
+  if (!fd) {
+    const FileResult r = FileResult::FromErrno(errno);
+    return access == FileAccess::Read ? r : AsWriteResult(r);
+  }
+  // The name may have changed between the look and the open.
   if (FileResult r = RefuseUnlessRegular(fd.Get()); !r.Ok()) {
     fd.Reset();
     return r;
@@ -136,7 +163,9 @@ int LastByte(int fd) {
   return last;
 }
 
-FileResult ReplaceAppFile(const std::filesystem::path& path, std::string_view bytes) {
+namespace {
+
+FileResult ReplaceTarget(const std::filesystem::path& path, std::string_view bytes) {
   std::filesystem::path target;
   if (FileResult r = ResolveLinks(path, target); !r.Ok()) return r;
 
@@ -182,6 +211,12 @@ FileResult ReplaceAppFile(const std::filesystem::path& path, std::string_view by
                       O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir) ::fsync(dir.Get());
   return FileResult::Success();
+}
+
+}  // namespace
+
+FileResult ReplaceAppFile(const std::filesystem::path& path, std::string_view bytes) {
+  return AsWriteResult(ReplaceTarget(path, bytes));
 }
 
 }  // namespace platform

@@ -20,9 +20,11 @@ namespace platform {
 
 struct FileResult {
   enum class Status { Ok, Missing, Failed };
+  // Missing only for a read of a file that is not there; a write into a folder that is
+  // gone is Failed.
   Status status = Status::Failed;
-  // Why it failed, as a short lower-case phrase ("not a regular file", "No space left on
-  // device"); empty when it worked.
+  // Why it failed, fit to follow a colon in a log line: "not a regular file", or the
+  // system's text for the error ("No space left on device"); empty when it worked.
   std::string reason;
 
   bool Ok() const { return status == Status::Ok; }

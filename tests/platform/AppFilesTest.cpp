@@ -90,6 +90,7 @@ TEST(AppFiles, ReplaceKeepsLinksModesAndPlantedFiles) {
   // A folder that is gone is said, not silently skipped.
   const FileResult gone = platform::ReplaceAppFile(dir.Path() / "gone" / "Config.ini", "x");
   EXPECT_FALSE(gone.Ok());
+  EXPECT_FALSE(gone.Missing());
   EXPECT_FALSE(gone.reason.empty());
 }
 

@@ -111,11 +111,10 @@ TEST_F(CodeList, AnythingButARegularFileIsRefusedAndLeftAlone) {
   const struct {
     const char* what;
     void (*make)(const fs::path&);
-    const char* appendReason;
   } cases[] = {
-      {"fifo", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }, "not a regular file"},
-      {"link to /dev/zero", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }, "not a regular file"},
-      {"folder", [](const fs::path& p) { fs::create_directory(p); }, "Is a directory"},
+      {"fifo", [](const fs::path& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+      {"link to /dev/zero", [](const fs::path& p) { fs::create_symlink("/dev/zero", p); }},
+      {"folder", [](const fs::path& p) { fs::create_directory(p); }},
   };
   for (const auto& c : cases) {
     fs::remove(path);
@@ -128,7 +127,7 @@ TEST_F(CodeList, AnythingButARegularFileIsRefusedAndLeftAlone) {
 
     r = file.Append("AB12");
     EXPECT_FALSE(r.Ok() || r.Missing()) << c.what;
-    EXPECT_EQ(r.reason, c.appendReason) << c.what;
+    EXPECT_EQ(r.reason, "not a regular file") << c.what;
 
     r = file.Clear();
     EXPECT_FALSE(r.Ok() || r.Missing()) << c.what;

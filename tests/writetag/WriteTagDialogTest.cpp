@@ -147,7 +147,7 @@ TEST_F(WriteTag, CodeListFileFailuresAreLogged) {
   Ticks(5);
   EXPECT_EQ(LastBox(), kCodeSuccess);  // the code did reach the transponder
   EXPECT_EQ(log, (std::vector<std::u16string>{u"TrCode.txt not read: not a regular file\r\n",
-                                              u"TrCode.txt not updated: Is a directory\r\n"}));
+                                              u"TrCode.txt not updated: not a regular file\r\n"}));
   EXPECT_EQ(List(), (std::vector<std::u16string>{u"AB"}));
   Click(IDC_WT_CLEAR_LIST);
   EXPECT_EQ(log.back(), u"TrCode.txt not cleared: not a regular file\r\n");
