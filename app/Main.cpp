@@ -263,6 +263,8 @@ int main(int argc, char** argv) {
     fw::HeadlessHost host(fw::HeadlessHost::ClockKind::Real);
     host.SetOutput(&std::cout);
     host.SetCommandInput(STDIN_FILENO);
+    // A script that never answers "no" must not keep a failing procedure asking for ever.
+    host.SetDefaultRetryLimit(3);
     host.SetKeyHandler([stdinKeys](const std::string& key, bool down, std::string& error) {
       if (!stdinKeys) {
         error = "the scan keys come from --scan-device";

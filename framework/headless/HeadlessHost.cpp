@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cerrno>
 #include <chrono>
 #include <limits>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 namespace fw {
@@ -36,6 +38,18 @@ int CompareNoCase(const WString& a, const WString& b) {
   }
   if (a.size() == b.size()) return 0;
   return a.size() < b.size() ? -1 : 1;
+}
+
+// A question that offers the failed step again: "... try again?" or "... Try again.".
+bool IsRetryQuestion(const WString& text) {
+  std::string t = ToUtf8(text);
+  while (!t.empty() && (t.back() == ' ' || t.back() == '\r' || t.back() == '\n')) t.pop_back();
+  if (!t.empty() && (t.back() == '?' || t.back() == '.')) t.pop_back();
+  constexpr std::string_view kTail = "try again";
+  if (t.size() < kTail.size()) return false;
+  std::string tail = t.substr(t.size() - kTail.size());
+  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return tail == kTail;
 }
 
 const char* AnswerName(int answer) {
@@ -521,6 +535,9 @@ void HeadlessHost::EchoLog(const WString& text) {
 int HeadlessHost::AnswerBox(MessageBoxRecord record) {
   const bool yesNo = (record.type & 0xF) == MB_YESNO;
   int answer = yesNo ? IDYES : IDOK;
+  int& retriesInARow = defaultRetries_[record.templateId];
+  const bool retry = yesNo && IsRetryQuestion(record.text);
+  if (!retry) retriesInARow = 0;
   if (boxHook_) {
     answer = boxHook_(record);
   } else if (yesNo && !answers_.empty()) {
@@ -528,6 +545,9 @@ int HeadlessHost::AnswerBox(MessageBoxRecord record) {
     answers_.pop_front();
   } else if (!yesNo && !answers_.empty() && answers_.front() == IDOK) {
     answers_.pop_front();
+  } else if (retry && retryLimit_ > 0 && ++retriesInARow > retryLimit_) {
+    answer = IDNO;
+    retriesInARow = 0;
   }
   if (yesNo && answer != IDYES && answer != IDNO) answer = IDNO;
   if (!yesNo) answer = IDOK;

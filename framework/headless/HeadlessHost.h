@@ -143,6 +143,11 @@ class HeadlessHost : public IHost {
   void SetMessageBoxHook(std::function<int(const MessageBoxRecord&)> hook) { boxHook_ = std::move(hook); }
   const std::vector<MessageBoxRecord>& MessageBoxes() const { return boxes_; }
   void ClearMessageBoxes() { boxes_.clear(); }
+  // A procedure that keeps failing asks "try again?" without end; nobody at a terminal
+  // script can stop Yes answered by default. With a limit, at most that many retry
+  // questions in a row of one dialog take the default Yes, the next takes No. Answers
+  // queued with QueueAnswer ("answer yes") are not limited. 0: no limit.
+  void SetDefaultRetryLimit(int limit) { retryLimit_ = limit; }
 
   // The keyboard focus: the window and control that have it, null and kStaticId when no
   // control has. SetFocus and a user's click, check or text command give it; disabling the
@@ -204,6 +209,8 @@ class HeadlessHost : public IHost {
   HeadlessWindow* focusWindow_ = nullptr;
   int focusControl_ = kStaticId;
   std::deque<int> answers_;
+  int retryLimit_ = 0;
+  std::map<int, int> defaultRetries_;  // per dialog template: retry questions in a row
   std::function<int(const MessageBoxRecord&)> boxHook_;
   std::vector<MessageBoxRecord> boxes_;
   std::map<int, std::function<void()>> fds_;

@@ -278,6 +278,29 @@ TEST_F(Headless, MessageBoxesAreAnsweredAndPrinted) {
   EXPECT_EQ(host.MessageBoxes()[2].templateId, 135);
 }
 
+// Regression: a procedure failing at once asked "try again?" thousands of times a second,
+// each answered Yes by default, for as long as the terminal ran.
+TEST_F(Headless, DefaultYesHoldsForALimitedRunOfRetryQuestions) {
+  Probe p(host);
+  p.Create(nullptr);
+  host.SetDefaultRetryLimit(3);
+  auto ask = [&](const char16_t* text) { return p.MessageBox(text, u"ERROR", MB_YESNO); };
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(ask(u"Commando not send correct, try again?"), IDYES);
+    EXPECT_EQ(ask(u"No answer, try again?"), IDYES);
+    EXPECT_EQ(ask(u"Code not successfuly transfered to transponder. \r\nTry again."), IDYES);
+    EXPECT_EQ(ask(u"Commando not send correct, try again?"), IDNO) << round;
+  }
+  // Another box of the dialog ends the run; an explicit answer is not limited.
+  for (int i = 0; i < 3; ++i) ask(u"try again?");
+  EXPECT_EQ(ask(u"Download ok, close?"), IDYES);
+  EXPECT_EQ(ask(u"try again?"), IDYES);
+  for (int i = 0; i < 5; ++i) {
+    host.RunCommand("answer yes");
+    EXPECT_EQ(ask(u"try again?"), IDYES) << i;
+  }
+}
+
 // Regression: the terminal kept every sleep and every message box it ever had, so a
 // scanner left running for days grew by a few bytes with each read.
 TEST_F(Headless, RecordsOfSleepsAndBoxesStayBounded) {
