@@ -278,6 +278,7 @@ int main(int argc, char** argv) {
       host.Quit();
     });
     CReaderApp app(host, services);
+    app.onMainDialog = [&port](CMainDialog& dlg) { dlg.SetPortDevice(fw::Widen(port.device)); };
     app.InitInstance();
     return app.ExitCode();
   }
@@ -293,7 +294,10 @@ int main(int argc, char** argv) {
     if (mainDialog) mainDialog->DispatchClose();
   });
   CReaderApp app(host, services);
-  app.onMainDialog = [&mainDialog](CMainDialog& dlg) { mainDialog = &dlg; };
+  app.onMainDialog = [&mainDialog, &port](CMainDialog& dlg) {
+    mainDialog = &dlg;
+    dlg.SetPortDevice(fw::Widen(port.device));
+  };
   app.InitInstance();
   host.UnwatchFd(g_signalPipe[0]);
   return app.ExitCode();

@@ -80,7 +80,9 @@ bool CMainDialog::OnInitDialog() {
   }
   m_hComm = 0;
   Sleep(kStartDelayMs);
+  m_bStarting = true;
   OnConnect();
+  m_bStarting = false;
   Sleep(kVersionDelayMs);
   OnGetVersion();
   return true;

@@ -5,8 +5,11 @@
 //
 // The class is defined across several files, one per concern:
 //   MainDialog.cpp          construction, start, the event table, secondary dialogs, closing
-//   MainDialogLink.cpp      connect/disconnect, the command write rules, the receive tick
+//   MainDialogLink.cpp      connect/disconnect, a lost reader and its return, the command
+//                           write rules, the receive tick
 //   MainDialogProtocol.cpp  commands, the reader's lines, the log and the tag display
+//   MainDialogOutput.cpp    the code typed in hidden mode, and its settings in Config.ini
+//   MainDialogHidden.cpp    hidden mode and the scan keys
 
 #include <cstdint>
 #include <filesystem>
@@ -46,6 +49,9 @@ class CMainDialog : public fw::CDialog {
   static constexpr int kHotKeyF22 = 0xBFFF;
   static constexpr unsigned kReceiveTimerId = 1;
   static constexpr unsigned kReceivePeriodMs = 50;
+  // While the reader is lost, its port is tried again this often.
+  static constexpr unsigned kReconnectTimerId = 3;
+  static constexpr unsigned kReconnectPeriodMs = 1000;
   static constexpr unsigned kStartDelayMs = 100;    // before the first connect
   static constexpr unsigned kVersionDelayMs = 200;  // between connect and 'V'
   static constexpr unsigned kConfigDelayMs = 300;   // between a version report and 'C'
@@ -59,6 +65,12 @@ class CMainDialog : public fw::CDialog {
 
   // True when the port could not be opened at start and the window was destroyed.
   bool OpenFailed() const { return m_bOpenFailed; }
+  // The device behind "COM1:", as the log names it when the reader is lost.
+  void SetPortDevice(const fw::WString& device) { m_strDevice = device; }
+  // The reader went away (unplugged, switched off): the port is let go as by "Disconnect",
+  // and tried again every kReconnectPeriodMs until the reader is back.
+  void OnReaderLost();
+  bool IsWatchingForReader() const { return m_bWatchingForReader; }
 
   // Handlers and operations, public so tests and the secondary dialogs can reach them.
   void OnConnect();
@@ -135,6 +147,16 @@ class CMainDialog : public fw::CDialog {
   // Writes the bytes of a key list text ("0D") one per write, with the same logging.
   void SendKeyListBytes(const fw::WString& keys);
   bool WriteAll(const uint8_t* data, size_t size);
+  enum class DisconnectKind { User, Lost };
+  enum class OpenFailure { EndProgram, Tell, Quiet };
+  void Disconnect(DisconnectKind kind);
+  // Opens the port and sets it up; false when it cannot be opened, handled as onFailure says.
+  bool Connect(OpenFailure onFailure);
+  bool IsDeviceGone() const;
+  void WatchForReader();
+  void StopWatchingForReader();
+  void TryReconnect();
+  void CheckLostWhileSending();
   void TakeScanKeys();
   fw::WString SystemErrorText();
   void HandleTagLine(const std::string& line);
@@ -153,6 +175,10 @@ class CMainDialog : public fw::CDialog {
   readerlink::LineAssembler m_lineAssembler;
   int m_nKeyTicks = 0;
   bool m_bOpenFailed = false;
+  bool m_bStarting = false;
+  bool m_bWatchingForReader = false;
+  bool m_bLostWhileSending = false;
+  fw::WString m_strDevice = u"COM1:";
   // Automatic resends after bad echoes, counted per command kind since the last good echo
   // or press of "Write"; kMaxResends in a row end the exchange.
   static constexpr int kMaxResends = 3;

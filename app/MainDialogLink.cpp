@@ -2,9 +2,11 @@
 // command follows, and the receive tick that assembles the reader's lines.
 
 #include "app/MainDialog.h"
+#include "download/DownloadDialog.h"
 #include "device/EventSound.h"
 #include "protocol/KeyList.h"
 #include "resources/Resource.h"
+#include "writetag/WriteTagDialog.h"
 
 using namespace res;
 
@@ -20,52 +22,71 @@ fw::WString CMainDialog::SystemErrorText() {
 }
 
 void CMainDialog::OnConnect() {
+  if (m_hComm != 0) {
+    Disconnect(DisconnectKind::User);
+    return;
+  }
+  Connect(m_bStarting ? OpenFailure::EndProgram : OpenFailure::Tell);
+}
+
+void CMainDialog::Disconnect(DisconnectKind kind) {
+  auto& serial = m_services.serial;
+  m_btnConnect.EnableWindow(false);
+  if (kind == DisconnectKind::User) PlayEventSound(device::kSoundDisconnectOk);
+  KillTimer(m_nTimerId);
+  m_btnGetVersion.EnableWindow(false);
+  m_btnRead.EnableWindow(false);
+  m_btnWrite.EnableWindow(false);
+  m_btnConnect.SetWindowText(u"Connect");
+  serial.Close(m_hComm);
+  m_hComm = 0;
+  m_lineAssembler.Reset();
+  if (kind == DisconnectKind::User) AppendLog(u"Successfully disconnected!\r\n");
+  if (SwitchReaderOff() != 0) AppendLog(u"Switch reader off Error \r\n");
+  m_btnConnect.EnableWindow(true);
+}
+
+bool CMainDialog::Connect(OpenFailure onFailure) {
   auto& serial = m_services.serial;
   m_btnConnect.EnableWindow(false);
   m_strPort = u"COM1:";
   m_nBaudRate = 9600;
   m_nDataBits = 8;
 
-  if (m_hComm != 0) {
-    PlayEventSound(device::kSoundDisconnectOk);
-    KillTimer(m_nTimerId);
-    m_btnGetVersion.EnableWindow(false);
-    m_btnRead.EnableWindow(false);
-    m_btnWrite.EnableWindow(false);
-    m_btnConnect.SetWindowText(u"Connect");
-    serial.Close(m_hComm);
-    m_hComm = 0;
-    m_lineAssembler.Reset();
-    AppendLog(u"Successfully disconnected!\r\n");
-    if (SwitchReaderOff() != 0) AppendLog(u"Switch reader off Error \r\n");
-    m_btnConnect.EnableWindow(true);
-    return;
-  }
-
   m_hComm = serial.Open(m_strPort);
   m_lineAssembler.Reset();
   if (m_hComm == 0) {
+    m_hComm = 0;
+    m_btnConnect.EnableWindow(true);
+    if (onFailure == OpenFailure::Quiet) return false;
     PlayEventSound(device::kSoundConnectError);
     AppendLog(u"ERROR while opening comport\r\n");
-    m_hComm = 0;
     m_btnHide.EnableWindow(false);
     MessageBox(u"ERROR while opening comport\r\n"
                u"Maybe another Pelmor application is running?\r\n"
                u"When not than probably the comport is not right configured, "
                u"walk through 'Step1' of the Pelmor software manual.",
                u"Error", fw::MB_OK | fw::MB_ICONERROR);
-    m_bOpenFailed = true;
-    DestroyWindow();
-    m_btnConnect.EnableWindow(true);
-    return;
+    // Only a failed start ends the program; a later "Connect" leaves the window for the
+    // user to try again once the reader is there.
+    if (onFailure == OpenFailure::EndProgram) {
+      m_bOpenFailed = true;
+      DestroyWindow();
+    } else {
+      m_btnHide.EnableWindow(true);
+      WatchForReader();
+    }
+    return false;
   }
+  StopWatchingForReader();
+  m_bLostWhileSending = false;
 
   PlayEventSound(device::kSoundConnectOk);
   if (SwitchReaderOn() != 0) {
     // The port stays open with the driver's settings; the next press closes it.
     AppendLog(u"Switch reader on Error\r\n");
     m_btnConnect.EnableWindow(true);
-    return;
+    return true;
   }
   AppendLog(u"Connected...\r\n");
 
@@ -91,6 +112,47 @@ void CMainDialog::OnConnect() {
   m_nTimerId = SetTimer(kReceiveTimerId, kReceivePeriodMs);
   TakeScanKeys();
   m_btnConnect.EnableWindow(true);
+  return true;
+}
+
+bool CMainDialog::IsDeviceGone() const {
+  return m_services.serial.GetLastError() == platform::kErrDeviceGone;
+}
+
+void CMainDialog::OnReaderLost() {
+  if (m_hComm == 0) return;
+  AppendLog(u"Reader lost on " + m_strDevice + u"\r\n");
+  PlayEventSound(device::kSoundConnectError);
+  Disconnect(DisconnectKind::Lost);
+  if (m_pWriteTagDlg && m_pWriteTagDlg->IsWindow()) m_pWriteTagDlg->SetPort(0);
+  if (m_pDownloadDlg && m_pDownloadDlg->IsWindow()) m_pDownloadDlg->SetPort(0);
+  WatchForReader();
+}
+
+void CMainDialog::WatchForReader() {
+  if (m_bWatchingForReader) return;
+  m_bWatchingForReader = true;
+  SetTimer(kReconnectTimerId, kReconnectPeriodMs);
+}
+
+void CMainDialog::CheckLostWhileSending() {
+  if (!m_bLostWhileSending) return;
+  m_bLostWhileSending = false;
+  OnReaderLost();
+}
+
+void CMainDialog::StopWatchingForReader() {
+  if (!m_bWatchingForReader) return;
+  m_bWatchingForReader = false;
+  KillTimer(kReconnectTimerId);
+}
+
+void CMainDialog::TryReconnect() {
+  if (!m_bWatchingForReader || m_hComm != 0) return;
+  if (!Connect(OpenFailure::Quiet)) return;
+  // The reader came back: the same start as when the program starts, from the version on.
+  Sleep(kVersionDelayMs);
+  OnGetVersion();
 }
 
 void CMainDialog::TakeScanKeys() {
@@ -107,7 +169,9 @@ void CMainDialog::TakeScanKeys() {
 
 bool CMainDialog::WriteAll(const uint8_t* data, size_t size) {
   size_t written = 0;
-  return m_services.serial.Write(m_hComm, data, size, written) && written == size;
+  if (m_services.serial.Write(m_hComm, data, size, written) && written == size) return true;
+  if (IsDeviceGone()) m_bLostWhileSending = true;
+  return false;
 }
 
 int CMainDialog::SendCommand(char letter) {
@@ -135,6 +199,10 @@ void CMainDialog::SendKeyListBytes(const fw::WString& keys) {
 }
 
 void CMainDialog::OnTimer(unsigned id) {
+  if (id == kReconnectTimerId) {
+    TryReconnect();
+    return;
+  }
   if (id != kReceiveTimerId) return;
 
   if (m_bHidden && m_bScanKeyDown) {
@@ -148,10 +216,19 @@ void CMainDialog::OnTimer(unsigned id) {
 
   auto& serial = m_services.serial;
   const platform::CommHandle h = m_hComm;
-  auto line = m_lineAssembler.Tick([&serial, h](uint8_t& byte) {
+  bool gone = false;
+  auto line = m_lineAssembler.Tick([this, &serial, h, &gone](uint8_t& byte) {
     size_t got = 0;
-    if (!serial.Read(h, &byte, 1, got)) return readerlink::LineAssembler::ReadResult::Failed;
+    if (!serial.Read(h, &byte, 1, got)) {
+      gone = IsDeviceGone();
+      return readerlink::LineAssembler::ReadResult::Failed;
+    }
     return got == 1 ? readerlink::LineAssembler::ReadResult::Byte : readerlink::LineAssembler::ReadResult::Empty;
   });
+  if (gone) {
+    OnReaderLost();
+    return;
+  }
   if (line) OnReaderLine(*line);
+  CheckLostWhileSending();
 }

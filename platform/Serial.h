@@ -28,6 +28,9 @@ inline constexpr uint32_t kErrSharingViolation = 32;
 inline constexpr uint32_t kErrGenFailure = 31;
 inline constexpr uint32_t kErrInvalidParameter = 87;
 inline constexpr uint32_t kErrTimeout = 1460;
+// A read or write found the device gone: unplugged, powered down, or the other end of a
+// pseudo-terminal closed. The port stays useless until it is closed and opened again.
+inline constexpr uint32_t kErrDeviceGone = 1167;
 
 // The fields of the device control block the link sets; the rest of the driver's settings
 // are kept as they were.

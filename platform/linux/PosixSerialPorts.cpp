@@ -46,6 +46,7 @@ constexpr ErrnoCode kErrnoCodes[] = {
     {EINVAL, kErrInvalidParameter},
     {ETIMEDOUT, kErrTimeout},
     {EIO, kErrGenFailure},
+    {ENODEV, kErrDeviceGone},
 };
 
 // The one place where errno values become the service's error codes.
@@ -122,6 +123,12 @@ PosixSerialPorts::Port* PosixSerialPorts::Find(CommHandle h) {
 void PosixSerialPorts::SetError(int err) {
   lastErrno_ = err;
   lastError_ = MapErrno(err);
+}
+
+bool PosixSerialPorts::FailIo(int err) {
+  SetError(err);
+  if (err == EIO || err == ENXIO || err == ENODEV) lastError_ = kErrDeviceGone;
+  return false;
 }
 
 CommHandle PosixSerialPorts::Open(const fw::WString& name) {
@@ -232,7 +239,7 @@ bool PosixSerialPorts::Read(CommHandle h, uint8_t* buffer, size_t size, size_t& 
     pollfd p{fd, POLLIN, 0};
     const int ready = ::poll(&p, 1, 0);
     if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) return Fail(errno);
+    if (ready < 0) return FailIo(errno);
     if (ready == 0) return Succeed();  // nothing buffered
 
     const ssize_t n = ::read(fd, buffer, size);
@@ -243,12 +250,12 @@ bool PosixSerialPorts::Read(CommHandle h, uint8_t* buffer, size_t size, size_t& 
     if (n == 0) {
       // A terminal reads nothing although poll() saw it ready only when it was hung up:
       // the device went away or the other end of the pseudo-terminal closed.
-      if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return Fail(EIO);
+      if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return FailIo(EIO);
       return Succeed();
     }
     if (errno == EINTR) continue;
     if (errno == EAGAIN) return Succeed();
-    return Fail(errno);
+    return FailIo(errno);
   }
 }
 
@@ -276,14 +283,14 @@ bool PosixSerialPorts::Write(CommHandle h, const uint8_t* data, size_t size, siz
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) {
       written = done;
-      return Fail(errno);
+      return FailIo(errno);
     }
     // The driver's queue is full: wait for room until the time is up.
     pollfd p{fd, POLLOUT, 0};
     const int ready = ::poll(&p, 1, PollTimeout(deadline - Clock::now()));
     if (ready < 0 && errno != EINTR) {
       written = done;
-      return Fail(errno);
+      return FailIo(errno);
     }
     if (ready == 0) break;
   }

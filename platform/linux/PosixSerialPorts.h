@@ -93,6 +93,9 @@ class PosixSerialPorts : public ISerialPorts {
     SetError(err);
     return false;
   }
+  // A failed read or write: the errors by which a terminal says its device went away
+  // become kErrDeviceGone.
+  bool FailIo(int err);
   bool Succeed() {
     SetError(0);
     return true;

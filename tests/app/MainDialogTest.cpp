@@ -222,6 +222,31 @@ TEST(MainDialogCommands, ShortOrFailedWritesAreLogged) {
   EXPECT_EQ(r.Log(), "Commando not send \r\nSend Trigger Error \r\n");
 }
 
+TEST(MainDialogConnect, WriteThatFindsTheDeviceGoneLetsThePortGoAndWatchesForIt) {
+  Rig r;
+  r.Start();
+  r.ClearLog();
+  r.serial.failWrite = true;
+  r.serial.lastErrorOnFailure = platform::kErrDeviceGone;
+  r.Click(IDC_GETVERSION);
+  r.Ticks(1);
+  EXPECT_EQ(r.Log(), "Commando not send \r\nGet Version Error \r\nReader lost on COM1:\r\n");
+  EXPECT_EQ(r.dlg->m_hComm, 0u);
+  EXPECT_EQ(r.Text(IDC_CONNECT), "Connect");
+  // The port is tried once a second; the first open that works takes the reader again.
+  r.serial.failWrite = false;
+  r.serial.failOpen = true;
+  r.host.Advance(3 * CMainDialog::kReconnectPeriodMs);
+  EXPECT_EQ(r.dlg->m_hComm, 0u);
+  EXPECT_TRUE(r.host.MessageBoxes().empty());
+  r.serial.failOpen = false;
+  r.serial.ClearWritten();
+  r.host.Advance(CMainDialog::kReconnectPeriodMs);
+  EXPECT_NE(r.dlg->m_hComm, 0u);
+  EXPECT_EQ(r.serial.Written(), "V\r");
+  EXPECT_FALSE(r.dlg->IsWatchingForReader());
+}
+
 TEST(MainDialogSecondary, DialogsOpenWithTheHandleAlsoWhileDisconnected) {
   Rig r;
   r.Start();

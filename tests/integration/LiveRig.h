@@ -104,6 +104,7 @@ struct LiveRig {
 
   void StartApp() {
     dlg = std::make_unique<CMainDialog>(host, MainDialogServices{serial, hotKeys, keys, sound, supply, appDir});
+    dlg->SetPortDevice(fw::Widen(device.string()));
     dlg->Create(nullptr);
     dlg->ShowWindow(true);
   }

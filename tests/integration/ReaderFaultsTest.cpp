@@ -365,51 +365,58 @@ TEST(ReaderFaults, ResetReportInTheMiddleOfAHiddenRead) {
 // ---------------------------------------------------------------------------------------
 // The serial device goes away and comes back
 
-TEST(ReaderFaults, SerialDeviceDisappearsAndComesBack) {
+TEST(ReaderFaults, LostReaderIsLetGoAndTakenAgainWhenItComesBack) {
   LiveRig r;
   ASSERT_TRUE(r.Serve());
   ASSERT_TRUE(r.StartAppAndWait());
+  r.Click(IDC_HIDE);
+  ASSERT_TRUE(r.dlg->m_bHidden);
+  r.boxes.clear();
 
-  // Unplugged: the program keeps running and says so when it cannot send.
+  // Unplugged: the port is let go at once, as "Disconnect" would, and the log says so.
   r.server.Stop();
   r.Unplug();
-  r.RunFor(500);
+  ASSERT_TRUE(r.WaitForLog("Reader lost on " + r.device.string() + "\r\n")) << r.Log();
+  EXPECT_EQ(r.dlg->m_hComm, 0u);
+  EXPECT_EQ(fw::ToUtf8(r.dlg->GetDlgItemText(IDC_CONNECT)), "Connect");
+  EXPECT_FALSE(r.LogHas("Successfully disconnected!"));
+  // Nothing is sent to a reader that is gone, and nothing is asked of the user.
   r.dlg->OnClear();
-  r.Click(IDC_GETVERSION);
-  EXPECT_TRUE(r.LogHas("Commando not send \r\nGet Version Error \r\n")) << r.Log();
-  r.RunFor(500);
-  EXPECT_TRUE(r.dlg->IsWindow());
+  r.RunFor(1500);
+  EXPECT_EQ(r.Log(), "");
+  EXPECT_TRUE(r.boxes.empty());
 
-  // Plugged in again, under the same name. The old connection stays dead until the user
-  // disconnects and connects.
+  // Plugged in again under the same name: taken again by itself, from the version on.
   ASSERT_TRUE(r.Serve());
-  r.dlg->OnClear();
-  r.Click(IDC_GETVERSION);
+  ASSERT_TRUE(r.server.PutTag({"08", "999000012345678"}));
+  ASSERT_TRUE(r.WaitForLog("Firmwareversion: LF2.01", 3000)) << r.Log();
+  EXPECT_EQ(fw::ToUtf8(r.dlg->GetDlgItemText(IDC_CONNECT)), "Disconnect");
+  r.hotKeys.Press(platform::VK_F24, true);
+  ASSERT_TRUE(r.WaitFor([&] { return !r.keys.typed.empty(); }, 5000)) << r.Log();
+  r.hotKeys.Press(platform::VK_F24, false);
   r.RunFor(300);
-  EXPECT_EQ(r.Log(), "Commando not send \r\nGet Version Error \r\n");
-  r.Click(IDC_CONNECT);
-  EXPECT_TRUE(r.LogHas("Successfully disconnected!"));
-  r.Click(IDC_CONNECT);
-  EXPECT_TRUE(r.LogHas("Connected..."));
-  r.Click(IDC_GETVERSION);
-  ASSERT_TRUE(r.WaitForLog("Firmwareversion: LF2.01")) << r.Log();
+  EXPECT_EQ(r.keys.typed, (std::vector<std::u32string>{U"999000012345678"}));
   EXPECT_TRUE(r.boxes.empty());
 }
 
-TEST(ReaderFaults, ConnectWhileTheDeviceIsGoneEndsTheProgramAfterItsMessage) {
+TEST(ReaderFaults, ConnectWhileTheDeviceIsGoneTellsAndKeepsTheWindow) {
   LiveRig r;
   ASSERT_TRUE(r.Serve());
   ASSERT_TRUE(r.StartAppAndWait());
-  r.server.Stop();
-  r.Unplug();
   r.Click(IDC_CONNECT);
   EXPECT_TRUE(r.LogHas("Successfully disconnected!"));
-  // A failed open is answered as at start: the message, then the window goes.
+  r.server.Stop();
+  r.Unplug();
+  // The message as at start, but the program stays for the user to try again.
   r.Click(IDC_CONNECT);
   ASSERT_EQ(r.boxes.size(), 1u);
   EXPECT_TRUE(StartsWith(r.boxes[0].text, u"ERROR while opening comport\r\n"));
-  EXPECT_FALSE(r.dlg->IsWindow());
-  EXPECT_TRUE(r.dlg->OpenFailed());
+  EXPECT_TRUE(r.dlg->IsWindow());
+  EXPECT_FALSE(r.dlg->OpenFailed());
+  // Once the reader is there, it is taken without another press.
+  ASSERT_TRUE(r.Serve());
+  ASSERT_TRUE(r.WaitForLog("Firmwareversion: LF2.01", 3000)) << r.Log();
+  EXPECT_EQ(r.boxes.size(), 1u);
 }
 
 }  // namespace

@@ -407,11 +407,11 @@ TEST(SerialPortsRead, FailsAtOnceWhenTheOtherEndIsGone) {
     EXPECT_FALSE(ports.Read(h, &byte, 1, n));
     EXPECT_LT(Since(start), kSlack);
     EXPECT_EQ(n, 0u);
-    EXPECT_EQ(ports.GetLastError(), kErrGenFailure);
+    EXPECT_EQ(ports.GetLastError(), kErrDeviceGone);
     EXPECT_FALSE(ports.ErrorText(ports.GetLastError()).empty());
 
     EXPECT_FALSE(ports.Write(h, &byte, 1, n));
-    EXPECT_EQ(ports.GetLastError(), kErrGenFailure);
+    EXPECT_EQ(ports.GetLastError(), kErrDeviceGone);
     Dcb dcb;
     EXPECT_FALSE(ports.GetCommState(h, dcb));
     EXPECT_TRUE(ports.Close(h));
@@ -505,7 +505,7 @@ TEST(SerialPortsErrors, TextIsTheSystemsOwnEndingInALineBreak) {
   EXPECT_EQ(ports.ErrorText(9999), u"");
   for (const uint32_t code : {kErrInvalidHandle, kErrNotFound, kErrAccessDenied,
                               kErrSharingViolation, kErrGenFailure, kErrInvalidParameter,
-                              kErrTimeout}) {
+                              kErrTimeout, kErrDeviceGone}) {
     const fw::WString text = ports.ErrorText(code);
     ASSERT_GT(text.size(), 2u) << code;
     EXPECT_EQ(text.find(u"\r\n"), text.size() - 2) << code;
