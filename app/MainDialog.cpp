@@ -91,7 +91,7 @@ bool CMainDialog::OnInitDialog() {
 void CMainDialog::OnClose() {
   m_services.hotKeys.Unregister(kHotKeyF24);
   m_services.hotKeys.Unregister(kHotKeyF22);
-  fw::CDialog::OnClose();
+  EndDialog(fw::IDCANCEL);
 }
 
 void CMainDialog::OnDestroy() {

@@ -138,7 +138,12 @@ class CMainDialog : public fw::CDialog {
 
  protected:
   bool OnInitDialog() override;
+  // The window's close button, Ctrl+Q and the desktop's close request end the program.
   void OnClose() override;
+  // Enter and Escape do not: a desktop window stays until it is closed, also when Enter
+  // ends the typing in a field.
+  void OnOK() override {}
+  void OnCancel() override {}
   void OnDestroy() override;
 
  private:

@@ -159,6 +159,16 @@ DialogWidget::DialogWidget(QtWindow& window, QWidget* parent) : QDialog(parent),
 }
 
 bool DialogWidget::HandleKey(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Q && (event->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier) {
+    // Ctrl+Q quits from every window: the close request goes to the window that owns them
+    // all, as its close button would send it.
+    event->accept();
+    DialogWidget* top = this;
+    for (QWidget* w = parentWidget(); w; w = w->parentWidget())
+      if (auto* d = dynamic_cast<DialogWidget*>(w)) top = d;
+    if (!event->isAutoRepeat() && top->window_) top->window_->OnCloseRequest();
+    return true;
+  }
   if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
   const int key = event->key();
   if (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_Escape && key != Qt::Key_F1)

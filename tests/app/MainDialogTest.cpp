@@ -247,6 +247,18 @@ TEST(MainDialogConnect, WriteThatFindsTheDeviceGoneLetsThePortGoAndWatchesForIt)
   EXPECT_FALSE(r.dlg->IsWatchingForReader());
 }
 
+TEST(MainDialogClose, EnterAndEscapeKeepTheWindowTheCloseRequestEndsIt) {
+  // Enter after typing a prefix used to end the program, and the settings with it.
+  Rig r;
+  r.Start();
+  r.dlg->DispatchCommand(fw::IDOK, fw::Notify::Clicked);
+  r.dlg->DispatchCommand(fw::IDCANCEL, fw::Notify::Clicked);
+  EXPECT_TRUE(r.dlg->IsWindow());
+  EXPECT_EQ(r.hotKeys.registered.size(), 2u);
+  r.dlg->DispatchClose();
+  EXPECT_TRUE(r.hotKeys.registered.empty());
+}
+
 TEST(MainDialogSecondary, DialogsOpenWithTheHandleAlsoWhileDisconnected) {
   Rig r;
   r.Start();

@@ -424,6 +424,20 @@ TEST_F(GuiTest, KeysReachTheBuiltInHandlersWithoutAMappedControl) {
   EXPECT_EQ(d.cancels, 1);
 }
 
+TEST_F(GuiTest, CtrlQFromAnyWindowAsksTheTopWindowToClose) {
+  RecordingDialog main(host_, 102);
+  RecordingDialog writeTag(host_, 135);
+  Open(main);
+  Open(writeTag, &main);
+  QTest::keyClick(writeTag.Qt().Widget(), Qt::Key_Q, Qt::ControlModifier);
+  QTest::keyClick(main.Qt().Control(1043), Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_EQ(main.closes, 2);
+  EXPECT_EQ(writeTag.closes, 0);
+  // Q alone is typed as usual.
+  QTest::keyClick(main.Qt().Control(1043), Qt::Key_Q);
+  EXPECT_EQ(main.closes, 2);
+}
+
 TEST_F(GuiTest, EnterInAnEditGoesToTheDialogNotToTheEdit) {
   RecordingDialog d(host_, 102);
   d.RecordAll(1043);
