@@ -95,6 +95,7 @@ void CMainDialog::OnClose() {
 }
 
 void CMainDialog::OnDestroy() {
+  Host().HideTrayIcon();
   // Closing the secondary dialogs first keeps them from writing to a closed port.
   if (m_pWriteTagDlg) m_pWriteTagDlg->DestroyWindow();
   if (m_pDownloadDlg) m_pDownloadDlg->DestroyWindow();

@@ -24,6 +24,10 @@ constexpr int kHiddenControls[] = {
 
 constexpr uint32_t kModKeyUp = platform::MOD_KEYUP;
 
+constexpr const char16_t* kTrayToolTip =
+    u"pelmor is scanning in the background: hold the scan button to read a tag.\n"
+    u"Click here or press the orange key (F22) to bring the window back.";
+
 }  // namespace
 
 void CMainDialog::OnHide() {
@@ -52,6 +56,9 @@ void CMainDialog::EnterHiddenMode() {
   for (int id : kHiddenControls) w->Show(id, false);
   m_picScan.ShowWindow(true);
   ShowWindow(false);
+  // On a desktop, a program out of sight is found in the tray; a click brings it back as
+  // the orange key does.
+  Host().ShowTrayIcon(kTrayToolTip, [this] { OnHotKey(kHotKeyF22, platform::VK_F22 << 16); });
 }
 
 void CMainDialog::OnHotKey(int id, uint32_t lparam) {
@@ -92,5 +99,6 @@ void CMainDialog::OnHotKey(int id, uint32_t lparam) {
     for (int control : kHiddenControls) w->Show(control, true);
     m_picScan.ShowWindow(false);
     m_bHidden = false;
+    Host().HideTrayIcon();
   }
 }

@@ -142,6 +142,14 @@ class IHost {
   // Every text the main dialog's log receives, as it is appended. The headless terminal
   // prints it; the Qt host has nothing to do.
   virtual void EchoLog(const WString& text) { (void)text; }
+
+  // An icon in the desktop's system tray, where there is one, with a tool tip; a click on
+  // it calls onActivated from the message loop. Showing it again replaces the tool tip and
+  // the callback. Hosts without a tray do nothing.
+  virtual void ShowTrayIcon(const WString& toolTip, std::function<void()> onActivated) {
+    (void)toolTip, (void)onActivated;
+  }
+  virtual void HideTrayIcon() {}
 };
 
 // Looks up a template by its id (resources/). Null for an unknown id.

@@ -124,6 +124,19 @@ class HeadlessHost : public IHost {
   void WatchFd(int fd, std::function<void()> onReadable) override;
   void UnwatchFd(int fd) override;
   void EchoLog(const WString& text) override;
+  // The tray icon is kept as its tool tip (empty: no icon), and a test clicks it.
+  void ShowTrayIcon(const WString& toolTip, std::function<void()> onActivated) override {
+    trayToolTip_ = toolTip;
+    trayActivated_ = std::move(onActivated);
+  }
+  void HideTrayIcon() override {
+    trayToolTip_.clear();
+    trayActivated_ = nullptr;
+  }
+  const WString& TrayToolTip() const { return trayToolTip_; }
+  void ClickTrayIcon() {
+    if (auto activated = trayActivated_) activated();
+  }
 
   // Virtual clock: moves time forward by ms, delivering the timer ticks that come due in
   // order. A handler that sleeps moves the clock too; ticks it misses are coalesced.
@@ -209,6 +222,8 @@ class HeadlessHost : public IHost {
   HeadlessWindow* focusWindow_ = nullptr;
   int focusControl_ = kStaticId;
   std::deque<int> answers_;
+  WString trayToolTip_;
+  std::function<void()> trayActivated_;
   int retryLimit_ = 0;
   std::map<int, int> defaultRetries_;  // per dialog template: retry questions in a row
   std::function<int(const MessageBoxRecord&)> boxHook_;

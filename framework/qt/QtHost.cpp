@@ -1,7 +1,9 @@
 #include "framework/qt/QtHost.h"
 
 #include <QEventLoop>
+#include <QIcon>
 #include <QSocketNotifier>
+#include <QSystemTrayIcon>
 #include <algorithm>
 #include <chrono>
 #include <map>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "framework/qt/QtWindow.h"
+#include "resources/Templates.h"
 
 namespace fw {
 
@@ -49,6 +52,8 @@ struct QtHost::Impl {
   // Dialogs whose modal run was ended before it started.
   std::set<CDialog*> endedEarly;
   std::map<int, Watch> watches;
+  QSystemTrayIcon* tray = nullptr;
+  std::function<void()> trayActivated;
 };
 
 QtHost::QtHost(std::filesystem::path pictureDir) : impl_(std::make_shared<Impl>()) {
@@ -58,6 +63,32 @@ QtHost::QtHost(std::filesystem::path pictureDir) : impl_(std::make_shared<Impl>(
 QtHost::~QtHost() {
   for (auto& [fd, watch] : impl_->watches) delete watch.notifier;
   impl_->watches.clear();
+  delete impl_->tray;
+  impl_->tray = nullptr;
+}
+
+void QtHost::ShowTrayIcon(const WString& toolTip, std::function<void()> onActivated) {
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+  impl_->trayActivated = std::move(onActivated);
+  if (!impl_->tray) {
+    const QString icon = QString::fromStdString((impl_->pictureDir / res::PictureFile(res::IDR_MAINFRAME)).string());
+    impl_->tray = new QSystemTrayIcon(QIcon(icon));
+    std::weak_ptr<Impl> host = impl_;
+    QObject::connect(impl_->tray, &QSystemTrayIcon::activated,
+                     [host](QSystemTrayIcon::ActivationReason reason) {
+                       auto impl = host.lock();
+                       if (!impl || reason == QSystemTrayIcon::Context) return;
+                       // Copied: the callback may hide the icon and drop itself.
+                       if (auto activated = impl->trayActivated) activated();
+                     });
+  }
+  impl_->tray->setToolTip(QString::fromStdU16String(toolTip));
+  impl_->tray->show();
+}
+
+void QtHost::HideTrayIcon() {
+  impl_->trayActivated = nullptr;
+  if (impl_->tray) impl_->tray->hide();
 }
 
 const std::filesystem::path& QtHost::PictureDir() const { return impl_->pictureDir; }

@@ -32,6 +32,9 @@ class QtHost final : public IHost {
   // The callback may unwatch its own descriptor.
   void WatchFd(int fd, std::function<void()> onReadable) override;
   void UnwatchFd(int fd) override;
+  // Shown only where the desktop has a system tray; the icon is the program's own.
+  void ShowTrayIcon(const WString& toolTip, std::function<void()> onActivated) override;
+  void HideTrayIcon() override;
 
   const std::filesystem::path& PictureDir() const;
 

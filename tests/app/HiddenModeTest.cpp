@@ -134,6 +134,18 @@ TEST_F(Hidden, OrangeKeyRestores) {
   EXPECT_EQ(r.supply.calls.size(), 2u);
 }
 
+TEST_F(Hidden, TrayIconWhileHiddenRestoresLikeTheOrangeKey) {
+  EXPECT_TRUE(r.host.TrayToolTip().empty());
+  r.dlg->EnterHiddenMode();
+  EXPECT_NE(r.host.TrayToolTip().find(u"scanning in the background"), std::u16string::npos);
+  r.host.ClickTrayIcon();
+  EXPECT_FALSE(r.dlg->m_bHidden);
+  EXPECT_TRUE(r.dlg->IsWindowVisible());
+  EXPECT_EQ(r.Window()->region, (fw::Rect{0, 0, 240, 320}));
+  EXPECT_EQ(r.supply.calls, (std::vector<bool>{true}));
+  EXPECT_TRUE(r.host.TrayToolTip().empty());
+}
+
 TEST_F(Hidden, OrangeKeyStaysHiddenWhenPowerFails) {
   r.dlg->EnterHiddenMode();
   r.supply.failOn = true;
