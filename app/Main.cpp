@@ -15,10 +15,11 @@
 #include "app/Options.h"
 #include "app/ReaderApp.h"
 #include "app/SerialDevices.h"
+#include "app/StdinHotKeys.h"
 #include "device/ReaderPower.h"
 #include "framework/headless/HeadlessHost.h"
 #include "framework/qt/QtHost.h"
-#include "platform/fake/FakeServices.h"
+#include "platform/NullKeyOutput.h"
 #include "platform/linux/CanberraSound.h"
 #include "platform/linux/EvdevScanButton.h"
 #include "platform/linux/PosixSerialPorts.h"
@@ -93,30 +94,123 @@ class ReaderSerialPorts final : public platform::PosixSerialPorts {
   app::PortChoice port_;
 };
 
-// A stdin-driven stand-in for the scan keys, for the headless terminal.
-bool PressKey(platform::FakeHotKeys& keys, const std::string& name, bool down, std::string& error) {
-  unsigned vk = 0;
-  if (name == "F22") {
-    vk = platform::VK_F22;
-  } else if (name == "F24") {
-    vk = platform::VK_F24;
-  } else {
-    error = "unknown key '" + name + "', expected F22 or F24";
-    return false;
-  }
-  if (!keys.Press(vk, down)) {
-    error = "key " + name + " is not taken (not connected)";
-    return false;
-  }
-  return true;
-}
-
 // Lets the message loop read the scan keys' events; a source that has gone is let go.
 void WatchKeys(fw::IHost& host, int fd, const std::function<bool()>& dispatch) {
   if (fd < 0 || !dispatch) return;
   host.WatchFd(fd, [&host, fd, dispatch] {
     if (!dispatch()) host.UnwatchFd(fd);
   });
+}
+
+
+std::unique_ptr<platform::IKeyOutput> MakeKeyOutput(const Options& options, bool display) {
+  const std::string mode = options.keys.empty() ? (options.headless || !display ? "none" : "xtest") : options.keys;
+  std::unique_ptr<platform::IKeyOutput> output;
+  std::string error;
+  if (mode == "xtest") {
+    output = platform::XTestKeyOutput::Open(nullptr, error);
+  } else if (mode == "uinput") {
+    output = platform::UinputKeyOutput::Create(error);
+  } else {
+    return std::make_unique<platform::NullKeyOutput>();
+  }
+  if (!output && options.keys.empty()) {
+    // The default output is a convenience: without it the program still reads and shows tags.
+    std::fprintf(stderr, "pelmor: no key output (%s); codes are not typed in hidden mode\n", error.c_str());
+    return std::make_unique<platform::NullKeyOutput>();
+  }
+  if (!output) std::fprintf(stderr, "pelmor: --keys %s: %s\n", mode.c_str(), error.c_str());
+  return output;
+}
+
+// The scan keys and how the message loop reads them.
+struct ScanKeys {
+  std::unique_ptr<platform::IHotKeys> hotKeys;
+  app::StdinHotKeys* terminalKeys = nullptr;  // the headless terminal's "key" commands
+  int fd = -1;
+  std::function<bool()> dispatch;
+};
+
+// A device's own button, the X server's keyboard, or (headless) standard input. False when
+// the button named on the command line cannot be used.
+bool MakeHotKeys(const Options& options, bool display, ScanKeys& keys) {
+  if (!options.scanDevice.empty()) {
+    std::string error;
+    auto button = platform::EvdevScanButton::Open(options.scanDevice, platform::DeviceGrab::Shared, {}, error);
+    if (!button) {
+      std::fprintf(stderr, "pelmor: --scan-device %s: %s\n", options.scanDevice.c_str(), error.c_str());
+      return false;
+    }
+    keys.fd = button->Fd();
+    keys.dispatch = [b = button.get()] { return b->Dispatch(); };
+    keys.hotKeys = std::move(button);
+    return true;
+  }
+  if (!options.headless && display) {
+    std::string error;
+    if (auto x11 = platform::X11HotKeys::Open(nullptr, error)) {
+      keys.fd = x11->Fd();
+      keys.dispatch = [x = x11.get()] {
+        x->Dispatch();
+        return true;
+      };
+      keys.hotKeys = std::move(x11);
+      return true;
+    }
+    std::fprintf(stderr, "pelmor: no scan keys: %s\n", error.c_str());
+  }
+  // Without a key source the keys are not taken; the log says so at connect.
+  auto terminal = std::make_unique<app::StdinHotKeys>(options.headless ? app::StdinHotKeys::Source::Terminal
+                                                                       : app::StdinHotKeys::Source::None);
+  keys.terminalKeys = terminal.get();
+  keys.hotKeys = std::move(terminal);
+  return true;
+}
+
+int RunHeadless(MainDialogServices& services, const ScanKeys& keys, const app::PortChoice& port) {
+  fw::HeadlessHost host(fw::HeadlessHost::ClockKind::Real);
+  host.SetOutput(&std::cout);
+  host.SetCommandInput(STDIN_FILENO);
+  // A script that never answers "no" must not keep a failing procedure asking for ever.
+  host.SetDefaultRetryLimit(3);
+  host.SetKeyHandler([terminal = keys.terminalKeys](const std::string& key, bool down, std::string& error) {
+    if (!terminal) {
+      error = "the scan keys come from --scan-device";
+      return false;
+    }
+    return terminal->Press(key, down, error);
+  });
+  WatchKeys(host, keys.fd, keys.dispatch);
+  host.WatchFd(g_signalPipe[0], [&host] {
+    DrainSignalPipe();
+    host.Quit();
+  });
+  CReaderApp app(host, services);
+  app.onMainDialog = [&port](CMainDialog& dlg) { dlg.SetPortDevice(fw::Widen(port.device)); };
+  app.InitInstance();
+  return app.ExitCode();
+}
+
+int RunWindows(int argc, char** argv, MainDialogServices& services, const ScanKeys& keys,
+               const app::PortChoice& port, const std::filesystem::path& pictureDir) {
+  QApplication qapp(argc, argv);
+  // The window's desktop entry, by which Wayland compositors and docks find its icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("pelmor"));
+  fw::QtHost host(pictureDir);
+  WatchKeys(host, keys.fd, keys.dispatch);
+  CMainDialog* mainDialog = nullptr;
+  host.WatchFd(g_signalPipe[0], [&mainDialog] {
+    DrainSignalPipe();
+    if (mainDialog) mainDialog->DispatchClose();
+  });
+  CReaderApp app(host, services);
+  app.onMainDialog = [&mainDialog, &port](CMainDialog& dlg) {
+    mainDialog = &dlg;
+    dlg.SetPortDevice(fw::Widen(port.device));
+  };
+  app.InitInstance();
+  host.UnwatchFd(g_signalPipe[0]);
+  return app.ExitCode();
 }
 
 }  // namespace
@@ -196,109 +290,17 @@ int main(int argc, char** argv) {
 
   // Key output: typed into the window that has the focus. The windows default to XTest; the
   // headless terminal types nothing unless asked to.
-  const std::string keysMode = options.keys.empty() ? (options.headless || !display ? "none" : "xtest") : options.keys;
-  std::unique_ptr<platform::IKeyOutput> keyOutput;
-  std::string keysError;
-  if (keysMode == "xtest") {
-    keyOutput = platform::XTestKeyOutput::Open(nullptr, keysError);
-  } else if (keysMode == "uinput") {
-    keyOutput = platform::UinputKeyOutput::Create(keysError);
-  } else {
-    keyOutput = std::make_unique<platform::RecordingKeyOutput>();
-  }
-  if (!keyOutput && options.keys.empty()) {
-    // The default output is a convenience: without it the program still reads and shows tags.
-    std::fprintf(stderr, "pelmor: no key output (%s); codes are not typed in hidden mode\n",
-                 keysError.c_str());
-    keyOutput = std::make_unique<platform::RecordingKeyOutput>();
-  }
-  if (!keyOutput) {
-    std::fprintf(stderr, "pelmor: --keys %s: %s\n", keysMode.c_str(), keysError.c_str());
-    return 2;
-  }
-
-  // The scan keys: a device's own button, the X server's keyboard, or (headless) standard input.
-  std::unique_ptr<platform::IHotKeys> hotKeys;
-  platform::FakeHotKeys* stdinKeys = nullptr;
-  std::function<bool()> dispatchKeys;
-  int keysFd = -1;
-  if (!options.scanDevice.empty()) {
-    std::string error;
-    auto button = platform::EvdevScanButton::Open(options.scanDevice, platform::DeviceGrab::Shared, {}, error);
-    if (!button) {
-      std::fprintf(stderr, "pelmor: --scan-device %s: %s\n", options.scanDevice.c_str(), error.c_str());
-      return 2;
-    }
-    keysFd = button->Fd();
-    dispatchKeys = [b = button.get()] { return b->Dispatch(); };
-    hotKeys = std::move(button);
-  } else if (!options.headless && display) {
-    std::string error;
-    if (auto x11 = platform::X11HotKeys::Open(nullptr, error)) {
-      keysFd = x11->Fd();
-      dispatchKeys = [x = x11.get()] {
-        x->Dispatch();
-        return true;
-      };
-      hotKeys = std::move(x11);
-    } else {
-      std::fprintf(stderr, "pelmor: no scan keys: %s\n", error.c_str());
-    }
-  }
-  if (!hotKeys) {
-    auto fake = std::make_unique<platform::FakeHotKeys>();
-    // Without a key source the keys are not taken; the log says so at connect.
-    fake->failRegister = !options.headless;
-    stdinKeys = fake.get();
-    hotKeys = std::move(fake);
-  }
-  MainDialogServices services{serial, *hotKeys, *keyOutput, sound, *pins, appDir};
+  std::unique_ptr<platform::IKeyOutput> keyOutput = MakeKeyOutput(options, display);
+  if (!keyOutput) return 2;
+  ScanKeys scanKeys;
+  if (!MakeHotKeys(options, display, scanKeys)) return 2;
+  MainDialogServices services{serial, *scanKeys.hotKeys, *keyOutput, sound, *pins, appDir};
 
   if (!InstallSignalPipe()) {
     std::perror("pelmor: pipe");
     return 1;
   }
 
-  if (options.headless) {
-    fw::HeadlessHost host(fw::HeadlessHost::ClockKind::Real);
-    host.SetOutput(&std::cout);
-    host.SetCommandInput(STDIN_FILENO);
-    // A script that never answers "no" must not keep a failing procedure asking for ever.
-    host.SetDefaultRetryLimit(3);
-    host.SetKeyHandler([stdinKeys](const std::string& key, bool down, std::string& error) {
-      if (!stdinKeys) {
-        error = "the scan keys come from --scan-device";
-        return false;
-      }
-      return PressKey(*stdinKeys, key, down, error);
-    });
-    WatchKeys(host, keysFd, dispatchKeys);
-    host.WatchFd(g_signalPipe[0], [&host] {
-      DrainSignalPipe();
-      host.Quit();
-    });
-    CReaderApp app(host, services);
-    app.onMainDialog = [&port](CMainDialog& dlg) { dlg.SetPortDevice(fw::Widen(port.device)); };
-    app.InitInstance();
-    return app.ExitCode();
-  }
-
-  QApplication qapp(argc, argv);
-  // The window's desktop entry, by which Wayland compositors and docks find its icon.
-  QGuiApplication::setDesktopFileName(QStringLiteral("pelmor"));
-  fw::QtHost host(folders->pictureDir);
-  WatchKeys(host, keysFd, dispatchKeys);
-  CMainDialog* mainDialog = nullptr;
-  host.WatchFd(g_signalPipe[0], [&mainDialog] {
-    DrainSignalPipe();
-    if (mainDialog) mainDialog->DispatchClose();
-  });
-  CReaderApp app(host, services);
-  app.onMainDialog = [&mainDialog, &port](CMainDialog& dlg) {
-    mainDialog = &dlg;
-    dlg.SetPortDevice(fw::Widen(port.device));
-  };
-  app.InitInstance();
-  host.UnwatchFd(g_signalPipe[0]);
-  return app.ExitCode();
+  if (options.headless) return RunHeadless(services, scanKeys, port);
+  return RunWindows(argc, argv, services, scanKeys, port, folders->pictureDir);
 }
