@@ -186,7 +186,10 @@ int RunHeadless(MainDialogServices& services, const ScanKeys& keys, const app::P
     host.Quit();
   });
   CReaderApp app(host, services);
-  app.onMainDialog = [&port](CMainDialog& dlg) { dlg.SetPortDevice(fw::Widen(port.device)); };
+  app.onMainDialog = [&port, &host](CMainDialog& dlg) {
+    dlg.SetPortDevice(fw::Widen(port.device));
+    dlg.SetLogObserver([&host](const fw::WString& text) { host.PrintLog(text); });
+  };
   app.InitInstance();
   return app.ExitCode();
 }

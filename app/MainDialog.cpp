@@ -10,7 +10,7 @@
 using namespace res;
 
 CMainDialog::CMainDialog(fw::IHost& host, MainDialogServices services)
-    : fw::CDialog(host, IDD_MAIN), m_services(std::move(services)) {
+    : fw::CDialog(host, res::MainTemplate()), m_services(std::move(services)) {
   m_hIcon = IDR_MAINFRAME;
 
   const struct {

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -67,6 +68,9 @@ class CMainDialog : public fw::CDialog {
   bool OpenFailed() const { return m_bOpenFailed; }
   // The device behind "COM1:", as the log names it when the reader is lost.
   void SetPortDevice(const fw::WString& device) { m_strDevice = device; }
+  // Called with every text the log receives, as it is appended (the headless terminal
+  // prints them).
+  void SetLogObserver(std::function<void(const fw::WString&)> observer) { m_logObserver = std::move(observer); }
   // The reader went away (unplugged, switched off): the port is let go as by "Disconnect",
   // and tried again every kReconnectPeriodMs until the reader is back.
   void OnReaderLost();
@@ -184,6 +188,7 @@ class CMainDialog : public fw::CDialog {
   bool m_bWatchingForReader = false;
   bool m_bLostWhileSending = false;
   fw::WString m_strDevice = u"COM1:";
+  std::function<void(const fw::WString&)> m_logObserver;
   // Automatic resends after bad echoes, counted per command kind since the last good echo
   // or press of "Write"; kMaxResends in a row end the exchange.
   static constexpr int kMaxResends = 3;

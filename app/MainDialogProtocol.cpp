@@ -159,7 +159,7 @@ void CMainDialog::AppendLog(const fw::WString& text) {
   m_editLog.ScrollToEnd();
   m_editLog.SetRedraw(true);
   m_strLogPrefix.clear();
-  Host().EchoLog(added);
+  if (m_logObserver) m_logObserver(added);
 }
 
 void CMainDialog::ShowTag(const fw::WString& type, const fw::WString& code) {

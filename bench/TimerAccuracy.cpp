@@ -19,7 +19,7 @@ namespace {
 
 class TickingDialog : public fw::CDialog {
  public:
-  TickingDialog(fw::IHost& host) : fw::CDialog(host, res::IDD_DOWNLOAD) {}
+  TickingDialog(fw::IHost& host) : fw::CDialog(host, res::DownloadTemplate()) {}
   std::vector<Clock::time_point> ticks;
 
  protected:

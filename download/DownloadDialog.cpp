@@ -31,7 +31,7 @@ constexpr char16_t kCommandRetry[] = u"Commando not send correct, try again?";
 
 CDownloadDialog::CDownloadDialog(fw::IHost& host, platform::ISerialPorts& serial,
                                  platform::CommHandle hComm, std::filesystem::path appDir)
-    : fw::CDialog(host, IDD_DOWNLOAD), m_hComm(hComm), m_serial(serial), m_appDir(std::move(appDir)) {
+    : fw::CDialog(host, res::DownloadTemplate()), m_hComm(hComm), m_serial(serial), m_appDir(std::move(appDir)) {
   m_comboFile.Bind(*this, IDC_DL_FILE);
   m_progress.Bind(*this, IDC_DL_PROGRESS);
   m_staticState.Bind(*this, IDC_DL_STATE);

@@ -22,7 +22,7 @@ size_t BoundedStart(std::u16string_view text, size_t maxChars) {
   return nl != std::u16string_view::npos && nl + 1 < text.size() ? nl + 1 : cut;
 }
 
-CDialog::CDialog(IHost& host, int templateId) : host_(host), templateId_(templateId) {}
+CDialog::CDialog(IHost& host, const DialogTemplate& tpl) : host_(host), tpl_(tpl) {}
 
 CDialog::~CDialog() {
   // A window outliving its dialog object would dispatch into freed memory.
@@ -34,9 +34,7 @@ CDialog::~CDialog() {
 
 bool CDialog::MakeWindow(CDialog* owner) {
   if (window_) return false;
-  const DialogTemplate* tpl = FindDialogTemplate(templateId_);
-  if (!tpl) return false;
-  window_ = host_.CreateDialogWindow(*this, *tpl, owner);
+  window_ = host_.CreateDialogWindow(*this, tpl_, owner);
   if (!window_) return false;
   ending_ = false;
   BusyScope busy(*this);

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "framework/Template.h"
-#include "framework/Text.h"
+#include "text/Text.h"
 
 namespace fw {
 
@@ -139,10 +139,6 @@ class IHost {
   virtual void WatchFd(int fd, std::function<void()> onReadable) = 0;
   virtual void UnwatchFd(int fd) = 0;
 
-  // Every text the main dialog's log receives, as it is appended. The headless terminal
-  // prints it; the Qt host has nothing to do.
-  virtual void EchoLog(const WString& text) { (void)text; }
-
   // An icon in the desktop's system tray, where there is one, with a tool tip; a click on
   // it calls onActivated from the message loop. Showing it again replaces the tool tip and
   // the callback. Hosts without a tray do nothing.
@@ -152,12 +148,11 @@ class IHost {
   virtual void HideTrayIcon() {}
 };
 
-// Looks up a template by its id (resources/). Null for an unknown id.
-const DialogTemplate* FindDialogTemplate(int templateId);
 
 class CDialog {
  public:
-  CDialog(IHost& host, int templateId);
+  // The template stays the caller's and must outlive the dialog.
+  CDialog(IHost& host, const DialogTemplate& tpl);
   virtual ~CDialog();
   CDialog(const CDialog&) = delete;
   CDialog& operator=(const CDialog&) = delete;
@@ -177,7 +172,7 @@ class CDialog {
   // must not delete a dialog object that is busy, even when its window is gone.
   bool IsBusy() const { return busy_ > 0; }
   bool IsModal() const { return modal_; }
-  int TemplateId() const { return templateId_; }
+  int TemplateId() const { return tpl_.id; }
   int ModalResult() const { return modalResult_; }
   IHost& Host() const { return host_; }
   IWindow* Window() const { return window_.get(); }
@@ -227,7 +222,7 @@ class CDialog {
   class BusyScope;
 
   IHost& host_;
-  int templateId_;
+  const DialogTemplate& tpl_;
   std::unique_ptr<IWindow> window_;
   // Windows destroyed while a handler or message box of theirs was running; released when
   // the outermost one returns.

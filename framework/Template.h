@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "framework/Text.h"
+#include "text/Text.h"
 
 namespace fw {
 

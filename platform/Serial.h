@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "framework/Text.h"
+#include "text/Text.h"
 
 namespace platform {
 

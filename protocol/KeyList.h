@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "framework/Text.h"
+#include "text/Text.h"
 
 namespace protocol {
 

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "framework/Text.h"
+#include "text/Text.h"
 
 namespace protocol {
 

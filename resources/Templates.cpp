@@ -134,11 +134,7 @@ const char* PictureFile(int resource) {
   }
 }
 
-}  // namespace res
-
-namespace fw {
-
-const DialogTemplate* FindDialogTemplate(int templateId) {
+const fw::DialogTemplate* FindDialogTemplate(int templateId) {
   switch (templateId) {
     case res::IDD_MAIN:
       return &res::MainTemplate();
@@ -151,4 +147,4 @@ const DialogTemplate* FindDialogTemplate(int templateId) {
   }
 }
 
-}  // namespace fw
+}  // namespace res

@@ -15,6 +15,8 @@ inline constexpr int IDB_SCANNING = 132;   // picture shown while scanning in hi
 const fw::DialogTemplate& MainTemplate();
 const fw::DialogTemplate& DownloadTemplate();
 const fw::DialogTemplate& WriteTagTemplate();
+// One of the three by its id; null for an unknown id.
+const fw::DialogTemplate* FindDialogTemplate(int templateId);
 
 // Resource file name (PNG) of a picture resource, relative to the resources folder.
 const char* PictureFile(int resource);

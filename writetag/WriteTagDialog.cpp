@@ -18,7 +18,7 @@ constexpr uint32_t kBeepExclamation = 0x30;
 CWriteTagDialog::CWriteTagDialog(fw::IHost& host, platform::ISerialPorts& serial,
                                  platform::ISound& sound, platform::CommHandle hComm,
                                  std::filesystem::path appDir, LogSink log)
-    : fw::CDialog(host, IDD_WRITETAG),
+    : fw::CDialog(host, res::WriteTagTemplate()),
       m_hComm(hComm),
       m_serial(serial),
       m_sound(sound),

@@ -159,7 +159,6 @@ class SleeplessHost : public fw::IHost {
   uint64_t NowMs() const override { return inner_.NowMs(); }
   void WatchFd(int fd, std::function<void()> onReadable) override { inner_.WatchFd(fd, std::move(onReadable)); }
   void UnwatchFd(int fd) override { inner_.UnwatchFd(fd); }
-  void EchoLog(const fw::WString& text) override { inner_.EchoLog(text); }
 
  private:
   fw::IHost& inner_;

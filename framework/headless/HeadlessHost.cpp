@@ -525,7 +525,7 @@ void HeadlessHost::Print(const std::string& line) {
 
 void HeadlessHost::Error(const std::string& message) { Print("error: " + message); }
 
-void HeadlessHost::EchoLog(const WString& text) {
+void HeadlessHost::PrintLog(const WString& text) {
   if (!out_) return;
   // Reader lines reach the log as they came; a terminal must not take them as commands.
   *out_ << EscapeControls(text);

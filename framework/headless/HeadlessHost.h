@@ -123,7 +123,8 @@ class HeadlessHost : public IHost {
   uint64_t NowMs() const override;
   void WatchFd(int fd, std::function<void()> onReadable) override;
   void UnwatchFd(int fd) override;
-  void EchoLog(const WString& text) override;
+  // Prints a text of a log as it was appended, control characters escaped.
+  void PrintLog(const WString& text);
   // The tray icon is kept as its tool tip (empty: no icon), and a test clicks it.
   void ShowTrayIcon(const WString& toolTip, std::function<void()> onActivated) override {
     trayToolTip_ = toolTip;

@@ -10,6 +10,7 @@ add_library(pelmor_platform_input STATIC
   ${CMAKE_CURRENT_LIST_DIR}/UinputKeyOutput.cpp
   ${CMAKE_CURRENT_LIST_DIR}/EvdevScanButton.cpp
 )
+target_include_directories(pelmor_platform_input PUBLIC ${PROJECT_SOURCE_DIR})
 # pelmor_platform brings the owned file descriptor (UniqueFd).
 target_link_libraries(pelmor_platform_input
   PUBLIC pelmor_platform PkgConfig::EVDEV

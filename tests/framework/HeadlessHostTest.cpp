@@ -9,6 +9,7 @@
 #include <string>
 
 #include "framework/Controls.h"
+#include "resources/Templates.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ using namespace fw;
 // a static) that records what reaches it.
 class Probe : public CDialog {
  public:
-  explicit Probe(IHost& host, int tpl = 135) : CDialog(host, tpl) {
+  explicit Probe(IHost& host, int tpl = 135) : CDialog(host, *res::FindDialogTemplate(tpl)) {
     MapClicked(1068, [this] { events.push_back("click 1068"); });
     MapClicked(1070, [this] { events.push_back("click 1070"); });
     MapCommand(1063, Notify::EditChange, [this] { events.push_back("edit 1063"); });
@@ -185,7 +186,7 @@ TEST_F(Headless, FocusGoesWhereItIsGivenOrClicked) {
 
 class Checker : public CDialog {
  public:
-  explicit Checker(IHost& host) : CDialog(host, 102) {
+  explicit Checker(IHost& host) : CDialog(host, res::MainTemplate()) {
     MapClicked(1059, [this] { clicks.push_back(IsDlgButtonChecked(1059)); });
     MapCommand(1043, Notify::Changed, [this] { changes.push_back(GetDlgItemText(1043)); });
   }
@@ -351,7 +352,8 @@ TEST_F(Headless, DestroyedWhileItsBoxIsOpen) {
 
 class Modal : public CDialog {
  public:
-  explicit Modal(IHost& host, bool destroyInInit) : CDialog(host, 133), destroy_(destroyInInit) {}
+  explicit Modal(IHost& host, bool destroyInInit)
+      : CDialog(host, res::DownloadTemplate()), destroy_(destroyInInit) {}
 
  protected:
   bool OnInitDialog() override {
@@ -400,7 +402,7 @@ TEST(HeadlessEscapes, LogEchoIsEscaped) {
   fw::HeadlessHost host;
   std::ostringstream out;
   host.SetOutput(&out);
-  host.EchoLog(u"Reset Reader:\r\nX\x1B]0;owned\x07");
+  host.PrintLog(u"Reset Reader:\r\nX\x1B]0;owned\x07");
   EXPECT_EQ(out.str(), "Reset Reader:\r\nX\\x1B]0;owned\\x07");
 }
 

@@ -255,7 +255,7 @@ TEST_F(GuiTest, ComboSelectionByTheUserIsTold) {
 }
 
 TEST_F(GuiTest, ComboListKeepsTheEditFieldAndSelectionAsTheDialogLeftThem) {
-  fw::CDialog d(host_, 135);
+  fw::CDialog d(host_, res::WriteTagTemplate());
   ASSERT_TRUE(d.Create(nullptr));
   fw::IWindow& w = *d.Window();
   w.SetText(1063, u"typed");
@@ -300,7 +300,7 @@ TEST_F(GuiTest, ComboListKeepsTheEditFieldAndSelectionAsTheDialogLeftThem) {
 }
 
 TEST_F(GuiTest, SortedComboAddsInAlphabeticalOrderIgnoringCase) {
-  fw::CDialog d(host_, 133);
+  fw::CDialog d(host_, res::DownloadTemplate());
   ASSERT_TRUE(d.Create(nullptr));
   fw::IWindow& w = *d.Window();
   struct Step {
@@ -321,7 +321,7 @@ TEST_F(GuiTest, SortedComboAddsInAlphabeticalOrderIgnoringCase) {
 }
 
 TEST_F(GuiTest, ProgressBarKeepsItsPositionInsideTheRange) {
-  fw::CDialog d(host_, 133);
+  fw::CDialog d(host_, res::DownloadTemplate());
   ASSERT_TRUE(d.Create(nullptr));
   fw::IWindow& w = *d.Window();
   auto* bar = qobject_cast<QProgressBar*>(static_cast<fw::QtWindow&>(w).Control(1058));
@@ -348,7 +348,7 @@ TEST_F(GuiTest, ProgressBarKeepsItsPositionInsideTheRange) {
 }
 
 TEST_F(GuiTest, TextsKeepEveryUtf16CodeUnit) {
-  fw::CDialog d(host_, 102);
+  fw::CDialog d(host_, res::MainTemplate());
   ASSERT_TRUE(d.Create(nullptr));
   fw::IWindow& w = *d.Window();
   const std::u16string text = u"\u00c5 \u03a9 \U0001D11E \u20ac";
@@ -361,7 +361,7 @@ TEST_F(GuiTest, TextsKeepEveryUtf16CodeUnit) {
 }
 
 TEST_F(GuiTest, NewCaptionsOfWrappingButtonsWrapAgain) {
-  fw::CDialog d(host_, 102);
+  fw::CDialog d(host_, res::MainTemplate());
   ASSERT_TRUE(d.Create(nullptr));
   fw::IWindow& w = *d.Window();
   auto* button = qobject_cast<QPushButton*>(static_cast<fw::QtWindow&>(w).Control(1048));
@@ -463,7 +463,7 @@ TEST_F(GuiTest, CloseButtonAsksTheDialog) {
 }
 
 TEST_F(GuiTest, DefaultCancelHandlingClosesAModelessDialogThroughTheDialogObject) {
-  fw::CDialog d(host_, 135);
+  fw::CDialog d(host_, res::WriteTagTemplate());
   Open(d);
   QPointer<QDialog> widget = static_cast<fw::QtWindow*>(d.Window())->Widget();
   QTest::keyClick(widget, Qt::Key_Escape);

@@ -16,6 +16,7 @@
 
 #include "framework/qt/QtHost.h"
 #include "framework/qt/QtWindow.h"
+#include "resources/Templates.h"
 
 namespace guitest {
 
@@ -26,7 +27,8 @@ inline constexpr int kPatienceMs = 5000;
 // OK and Cancel handlers do not end it, so every key and close request can be counted.
 class RecordingDialog : public fw::CDialog {
  public:
-  RecordingDialog(fw::IHost& host, int templateId) : CDialog(host, templateId) {}
+  RecordingDialog(fw::IHost& host, int templateId)
+      : CDialog(host, *res::FindDialogTemplate(templateId)) {}
 
   struct Command {
     int id;

@@ -247,7 +247,7 @@ TEST_F(GuiTest, DestroyingTheWindowWhileItsMessageBoxIsOpenClosesTheBox) {
 TEST_F(GuiTest, WindowObjectDeletedUnderItsOpenMessageBox) {
   // A window made and owned here rather than by its dialog, deleted from the nested loop of
   // its own box: the box returns without touching the freed window.
-  fw::CDialog d(host_, 135);
+  fw::CDialog d(host_, res::WriteTagTemplate());
   std::unique_ptr<fw::IWindow> window = host_.CreateDialogWindow(d, res::WriteTagTemplate(), nullptr);
   ASSERT_NE(window, nullptr);
   QPointer<QDialog> widget = static_cast<fw::QtWindow*>(window.get())->Widget();

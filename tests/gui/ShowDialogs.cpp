@@ -59,9 +59,9 @@ int main(int argc, char** argv) {
   QDir().mkpath(outDir);
 
   fw::QtHost host(PELMOR_PICTURE_DIR);
-  fw::CDialog main(host, res::IDD_MAIN);
-  fw::CDialog writeTag(host, res::IDD_WRITETAG);
-  fw::CDialog download(host, res::IDD_DOWNLOAD);
+  fw::CDialog main(host, res::MainTemplate());
+  fw::CDialog writeTag(host, res::WriteTagTemplate());
+  fw::CDialog download(host, res::DownloadTemplate());
   if (!main.Create(nullptr) || !writeTag.Create(&main) || !download.Create(&main)) return 1;
 
   fw::IWindow& m = *main.Window();

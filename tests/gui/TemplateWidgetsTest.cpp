@@ -175,7 +175,7 @@ class TemplateWidgets : public GuiTest, public ::testing::WithParamInterface<con
 
 TEST_P(TemplateWidgets, EveryControlHasItsKindCaptionPlaceAndStartState) {
   const ExpectedDialog& expect = *GetParam();
-  fw::CDialog dialog(host_, expect.templateId);
+  fw::CDialog dialog(host_, *res::FindDialogTemplate(expect.templateId));
   ASSERT_TRUE(dialog.Create(nullptr));
   auto& window = *static_cast<fw::QtWindow*>(dialog.Window());
   QDialog* top = window.Widget();
@@ -233,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(Dialogs, TemplateWidgets, ::testing::Values(&kMain, &kW
                          [](const auto& p) { return std::to_string(p.param->templateId); });
 
 TEST_F(GuiTest, MainDialogFitsTheHandheldScreenWidth) {
-  fw::CDialog dialog(host_, 102);
+  fw::CDialog dialog(host_, res::MainTemplate());
   ASSERT_TRUE(dialog.Create(nullptr));
   const QDialog* top = static_cast<fw::QtWindow*>(dialog.Window())->Widget();
   EXPECT_GE(top->width(), 200);
@@ -242,9 +242,9 @@ TEST_F(GuiTest, MainDialogFitsTheHandheldScreenWidth) {
 }
 
 TEST_F(GuiTest, ControlStylesShowInTheWidgets) {
-  fw::CDialog main(host_, 102);
-  fw::CDialog download(host_, 133);
-  fw::CDialog writeTag(host_, 135);
+  fw::CDialog main(host_, res::MainTemplate());
+  fw::CDialog download(host_, res::DownloadTemplate());
+  fw::CDialog writeTag(host_, res::WriteTagTemplate());
   ASSERT_TRUE(main.Create(nullptr));
   ASSERT_TRUE(download.Create(&main));
   ASSERT_TRUE(writeTag.Create(&main));
@@ -306,7 +306,7 @@ TEST_F(GuiTest, ControlStylesShowInTheWidgets) {
 }
 
 TEST_F(GuiTest, ControlsWithoutIdAreNotAddressable) {
-  fw::CDialog dialog(host_, 135);
+  fw::CDialog dialog(host_, res::WriteTagTemplate());
   ASSERT_TRUE(dialog.Create(nullptr));
   fw::IWindow& w = *dialog.Window();
   auto& qt = static_cast<fw::QtWindow&>(w);

@@ -6,5 +6,6 @@ add_executable(test_input
   ${CMAKE_CURRENT_LIST_DIR}/UinputKeyOutputTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/EvdevScanButtonTest.cpp
 )
+target_include_directories(test_input PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(test_input PRIVATE pelmor_platform_input GTest::gtest_main)
 gtest_discover_tests(test_input TEST_PREFIX "platform.input.")

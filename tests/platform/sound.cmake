@@ -3,6 +3,7 @@ add_executable(test_sound
   CanberraSoundTest.cpp
   DefaultSoundFilesTest.cpp
 )
+target_include_directories(test_sound PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(test_sound PRIVATE pelmor_platform_sound pelmor_device GTest::gtest_main)
 target_compile_definitions(test_sound PRIVATE
   # The folder of the programs, which holds the "Sound" folder the build fills.

@@ -1,4 +1,4 @@
-#include "framework/Text.h"
+#include "text/Text.h"
 
 #include <cstdio>
 #include <vector>
