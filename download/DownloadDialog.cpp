@@ -2,6 +2,7 @@
 
 #include <array>
 #include <climits>
+#include <cstdio>
 #include <span>
 
 #include "download/EhxRecord.h"
@@ -30,8 +31,12 @@ constexpr char16_t kCommandRetry[] = u"Commando not send correct, try again?";
 }  // namespace
 
 CDownloadDialog::CDownloadDialog(fw::IHost& host, platform::ISerialPorts& serial,
-                                 platform::CommHandle hComm, std::filesystem::path appDir)
-    : fw::CDialog(host, res::DownloadTemplate()), m_hComm(hComm), m_serial(serial), m_appDir(std::move(appDir)) {
+                                 platform::CommHandle hComm, std::filesystem::path appDir, LogSink log)
+    : fw::CDialog(host, res::DownloadTemplate()),
+      m_hComm(hComm),
+      m_serial(serial),
+      m_appDir(std::move(appDir)),
+      m_log(std::move(log)) {
   m_comboFile.Bind(*this, IDC_DL_FILE);
   m_progress.Bind(*this, IDC_DL_PROGRESS);
   m_staticState.Bind(*this, IDC_DL_STATE);
@@ -209,7 +214,12 @@ bool CDownloadDialog::WriteRecord(const std::string& frame) {
   return ok && written == frame.size();
 }
 
-void CDownloadDialog::OnReaderAnswer(const std::string& line) { SetState(StateAfterAnswer(m_nState, line)); }
+void CDownloadDialog::OnReaderAnswer(const std::string& line) {
+  const int next = StateAfterAnswer(m_nState, line, m_resume.state);
+  // Waiting for an answer, the file stands where the record step after the frame reads.
+  m_resume = ResumeAfterAnswer(m_resume, m_nState, next, m_file.Position());
+  SetState(next);
+}
 
 download::Answer CDownloadDialog::Ask(const fw::WString& text, const fw::WString& caption, unsigned icon) {
   return MessageBox(text, caption, fw::MB_YESNO | icon) == fw::IDYES ? Answer::Yes : Answer::No;
@@ -234,7 +244,8 @@ void CDownloadDialog::CommandStep(char second, int waitState, const fw::WString&
 }
 
 void CDownloadDialog::RecordStep(ImagePart part) {
-  ShowProgress(m_file.Position());
+  const uint64_t offset = m_file.Position();
+  ShowProgress(offset);
   std::array<uint8_t, kRecordSize> buffer{};
   const size_t got = m_file.Read(buffer);
   const std::span<const uint8_t> record(buffer.data(), got);
@@ -242,13 +253,27 @@ void CDownloadDialog::RecordStep(ImagePart part) {
   bool sent = false;
   if (action == RecordAction::SplitFound) {
     // Nothing is sent: the split record is read again as the first of the second part.
-    const uint64_t position = m_file.Position();
-    if (position < kRecordSize || !m_file.Seek(position - kRecordSize)) action = RecordAction::Fail;
+    if (!m_file.Seek(offset)) action = RecordAction::Fail;
   } else if (action == RecordAction::Send) {
     sent = WriteRecord(RecordFrame(record));
     if (sent) s_nDownloadWaitTicks = 0;
+  } else if (action == RecordAction::Unsendable) {
+    LogUnsendableRecord(offset, record);
   }
   SetState(StateAfterRecord(part, action, sent));
+}
+
+void CDownloadDialog::LogUnsendableRecord(uint64_t offset, std::span<const uint8_t> record) const {
+  if (!m_log) return;
+  // Counted from 1, as the lines of the file are; a character by its place in the line.
+  const unsigned long long number = offset / kRecordSize + 1;
+  const size_t at = FirstControlCharacter(record).value_or(0);
+  const unsigned character = at < record.size() ? record[at] : 0;
+  std::array<char, 96> text{};
+  std::snprintf(text.data(), text.size(),
+                "Firmware record %llu not sent: control character 0x%02X at position %zu.\r\n", number,
+                character, at + 1);
+  m_log(fw::Widen(text.data()));
 }
 
 void CDownloadDialog::Step() {
@@ -258,6 +283,7 @@ void CDownloadDialog::Step() {
       return;
 
     case DL_STATE_INIT: {
+      m_resume = ResumePoint{};
       if (OpenFirmwareFile() != kFileOpened) {
         SetState(DL_STATE_ERROR);
         return;
@@ -269,11 +295,11 @@ void CDownloadDialog::Step() {
     }
 
     case DL_STATE_STATUS:
-      // Every status query starts the image from its first record: after a retry the
-      // reader has not acknowledged the record in flight, and continuing behind it would
-      // load an image with a record missing.
-      m_file.Seek(0);
-      ShowProgress(0);
+      // A retry comes here after an answer that did not come: the reader has taken every
+      // frame it acknowledged and expects the one it did not acknowledge again. The file
+      // goes back to where the record step behind the last acknowledged frame reads; the
+      // progress bar stays where it is.
+      m_file.Seek(m_resume.offset);
       CommandStep(0, DL_STATE_STATUS_WAIT, kCommandRetry);
       return;
 

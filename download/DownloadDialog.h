@@ -6,11 +6,15 @@
 // step sends one command or one record, or counts one tick of a wait for the reader's
 // answer. The dialog never reads the port: the main window hands it every reader line that
 // begins with 'I' (OnReaderAnswer), which only changes the state; the next tick acts on it.
+// A retry after an answer that did not come asks for the status again and then sends the
+// frame that was not acknowledged, and the rest of the image after it.
 // The transitions themselves live in download/DownloadStates.h, the file format in
 // download/EhxRecord.h and download/EhxFile.h.
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,8 +27,12 @@
 
 class CDownloadDialog : public fw::CDialog {
  public:
+  // Receives the lines the dialog has for the main window's log, each ending in "\r\n":
+  // why a run ended where its error box cannot say. Without one they go nowhere.
+  using LogSink = std::function<void(const fw::WString&)>;
+
   CDownloadDialog(fw::IHost& host, platform::ISerialPorts& serial, platform::CommHandle hComm,
-                  std::filesystem::path appDir);
+                  std::filesystem::path appDir, LogSink log = {});
 
   static constexpr unsigned DOWNLOAD_TIMER_ID = 1;
   static constexpr unsigned kStepPeriodMs = 1;
@@ -35,8 +43,8 @@ class CDownloadDialog : public fw::CDialog {
   static constexpr int kFileOpened = 0;
   static constexpr int kFileNotOpened = 4;
 
-  // A reader line beginning with 'I', forwarded by the main window. Only changes the state;
-  // ignored while no run is active.
+  // A reader line beginning with 'I', forwarded by the main window. Only changes the state
+  // and, when it acknowledges a frame, where a retry goes on; ignored while no run is active.
   void OnReaderAnswer(const std::string& line);
   // The main window hands over its port again when it brings the open dialog to the front,
   // as it would to a new one: the port may have been closed and opened since.
@@ -85,6 +93,7 @@ class CDownloadDialog : public fw::CDialog {
   void Step();
   void CommandStep(char second, int waitState, const fw::WString& retryQuestion);
   void RecordStep(download::ImagePart part);
+  void LogUnsendableRecord(uint64_t offset, std::span<const uint8_t> record) const;
   bool WriteRecord(const std::string& frame);
   void AskToClose(const fw::WString& text, const fw::WString& caption, unsigned icon);
   download::Answer Ask(const fw::WString& text, const fw::WString& caption, unsigned icon);
@@ -95,6 +104,9 @@ class CDownloadDialog : public fw::CDialog {
 
   platform::ISerialPorts& m_serial;
   std::filesystem::path m_appDir;
+  LogSink m_log;
+  // Where the image goes on after the next status query.
+  download::ResumePoint m_resume;
   // Listed names as shown, with the names on disk they stand for.
   std::vector<std::pair<fw::WString, std::string>> m_listedFiles;
   // The progress bar counts in bytes shifted right by this much, so that files longer than

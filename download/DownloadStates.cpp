@@ -80,7 +80,7 @@ std::string RecordFrame(std::span<const uint8_t> record) {
   return frame;
 }
 
-int StateAfterAnswer(int state, std::string_view line) {
+int StateAfterAnswer(int state, std::string_view line, int readyState) {
   if (state == DL_STATE_IDLE) return state;
   const std::string_view end = line.size() >= 2 ? line.substr(line.size() - 2) : std::string_view();
   if (end == "OK") {
@@ -88,7 +88,7 @@ int StateAfterAnswer(int state, std::string_view line) {
       case DL_STATE_STATUS_WAIT: {
         const char letter = line.size() > kStatusLetterIndex ? line[kStatusLetterIndex] : '\0';
         if (letter == 'C' || letter == 'D') return DL_STATE_BOOT_MODE;
-        if (letter == 'E') return DL_STATE_SEND_STR1;
+        if (letter == 'E') return readyState;
         return DL_STATE_ERROR;
       }
       case DL_STATE_BOOT_MODE_WAIT: return DL_STATE_STATUS;
@@ -113,6 +113,15 @@ int StateAfterAnswer(int state, std::string_view line) {
   return DL_STATE_ERROR;
 }
 
+ResumePoint ResumeAfterAnswer(ResumePoint resume, int state, int next, uint64_t position) {
+  // The answers that acknowledge a frame of the image lead from its wait to the next
+  // record step; "I2" acknowledged ends the image, and nothing is left to go on with.
+  const bool acknowledged = (state == DL_STATE_SEND_STR1_WAIT && next == DL_STATE_SEND_STR1) ||
+                            (state == DL_STATE_SEND_I1_WAIT && next == DL_STATE_SEND_STR2) ||
+                            (state == DL_STATE_SEND_STR2_WAIT && next == DL_STATE_SEND_STR2);
+  return acknowledged ? ResumePoint{next, position} : resume;
+}
+
 int StateAfterWaitTick(int state, uint32_t ticks) { return ticks > kAnswerTicks ? DL_STATE_NO_ANSWER : state; }
 
 int StateAfterRetryQuestion(Answer answer) { return answer == Answer::Yes ? DL_STATE_STATUS : DL_STATE_ERROR; }
@@ -122,7 +131,7 @@ int StateAfterCloseQuestion(Answer answer) { return answer == Answer::Yes ? DL_S
 RecordAction DecideRecord(ImagePart part, std::span<const uint8_t> read) {
   if (read.size() < kRecordSize) return part == ImagePart::First ? RecordAction::Fail : RecordAction::EndOfImage;
   if (part == ImagePart::First && IsSplitRecord(read)) return RecordAction::SplitFound;
-  return IsSendableRecord(read) ? RecordAction::Send : RecordAction::Fail;
+  return IsSendableRecord(read) ? RecordAction::Send : RecordAction::Unsendable;
 }
 
 int StateAfterRecord(ImagePart part, RecordAction action, bool sent) {
@@ -133,7 +142,9 @@ int StateAfterRecord(ImagePart part, RecordAction action, bool sent) {
       return first ? DL_STATE_SEND_STR1_WAIT : DL_STATE_SEND_STR2_WAIT;
     case RecordAction::SplitFound: return DL_STATE_SEND_I1;
     case RecordAction::EndOfImage: return DL_STATE_SEND_I2;
-    case RecordAction::Fail: return DL_STATE_ERROR;
+    case RecordAction::Fail:
+    case RecordAction::Unsendable:
+      return DL_STATE_ERROR;
   }
   return DL_STATE_ERROR;
 }

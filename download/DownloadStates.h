@@ -69,15 +69,31 @@ std::string RecordFrame(std::span<const uint8_t> record);
 
 // The state an answer line (first character 'I', CR removed) leads to. Only its last two
 // characters count, and for the status answer its third character, the status letter: 'C'
-// and 'D' ask for the loading mode, 'E' is ready for records. No run is active in
-// DL_STATE_IDLE: answers then are ignored.
-int StateAfterAnswer(int state, std::string_view line);
+// and 'D' ask for the loading mode, 'E' is ready for records and leads to readyState, the
+// step the image goes on with (see ResumePoint). No run is active in DL_STATE_IDLE:
+// answers then are ignored.
+int StateAfterAnswer(int state, std::string_view line, int readyState);
+
+// Where the image goes on when the reader reports ready for records: the step after the
+// last frame the reader acknowledged, and the file offset that step reads from. A run
+// starts at the first record; a retry asks for the status again and goes on from here, so
+// the reader gets again only the frame it did not acknowledge (a record, "I1" or "I2") and
+// nothing it has taken already; "I1" goes once per image.
+struct ResumePoint {
+  int state = DL_STATE_SEND_STR1;
+  uint64_t offset = 0;
+  friend bool operator==(const ResumePoint&, const ResumePoint&) = default;
+};
+// The resume point after an answer has moved the run from state to next. An answer that
+// acknowledges a record or "I1" moves it to next at position, the file offset the next
+// record step reads from; any other answer leaves it.
+ResumePoint ResumeAfterAnswer(ResumePoint resume, int state, int next, uint64_t position);
 
 // One tick of a wait state; ticks is the count including this tick.
 int StateAfterWaitTick(int state, uint32_t ticks);
 
-// Yes or No to a question ending in "try again?": a retry starts again at the status query
-// (and that step rewinds the file to its first record).
+// Yes or No to a question ending in "try again?": a retry starts again at the status query,
+// and the image goes on from its resume point.
 enum class Answer { Yes, No };
 int StateAfterRetryQuestion(Answer answer);
 // Yes or No to "... Close Routine?": close the dialog, or stay idle.
@@ -89,7 +105,8 @@ enum class RecordAction {
   Send,          // send the record and wait for its answer
   SplitFound,    // first part only: the second part begins here; put the record back, go to "I1"
   EndOfImage,    // second part only: no full record left, go to "I2"
-  Fail,          // no full record in the first part, or a record that must not be sent
+  Fail,          // first part only: no full record left, so the file has no split record
+  Unsendable,    // a record with a control character in what is sent (see IsSendableRecord)
 };
 RecordAction DecideRecord(ImagePart part, std::span<const uint8_t> read);
 // The state after a record step; a record sent waits for its answer in the part's wait state.

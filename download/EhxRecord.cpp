@@ -86,11 +86,15 @@ bool IsSplitRecord(std::span<const uint8_t> record) {
 }
 
 bool IsSendableRecord(std::span<const uint8_t> record) {
-  if (record.size() < kRecordSentSize) return false;
-  for (size_t i = 0; i < kRecordSentSize; ++i) {
-    if (record[i] < kFirstPrintable || record[i] == kDelete) return false;
+  return record.size() >= kRecordSentSize && !FirstControlCharacter(record);
+}
+
+std::optional<size_t> FirstControlCharacter(std::span<const uint8_t> record) {
+  const size_t sent = record.size() < kRecordSentSize ? record.size() : kRecordSentSize;
+  for (size_t i = 0; i < sent; ++i) {
+    if (record[i] < kFirstPrintable || record[i] == kDelete) return i;
   }
-  return true;
+  return std::nullopt;
 }
 
 }  // namespace download

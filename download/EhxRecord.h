@@ -16,6 +16,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace download {
@@ -70,5 +71,9 @@ bool IsSplitRecord(std::span<const uint8_t> record);
 // a file whose records are shifted (other line ends than two bytes) shows the same way.
 // False for a piece shorter than 42 bytes.
 bool IsSendableRecord(std::span<const uint8_t> record);
+// The offset of the first control character among the bytes sent of a record (the first
+// 42, or fewer in a shorter piece), so that a refused record can be reported by what is
+// wrong with it; nothing when there is none.
+std::optional<size_t> FirstControlCharacter(std::span<const uint8_t> record);
 
 }  // namespace download

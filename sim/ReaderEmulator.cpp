@@ -34,6 +34,8 @@ constexpr std::string_view kWriteConfigTail = "xxxx";
 
 constexpr std::string_view kOk = "OK";
 constexpr std::string_view kNo = "NO";
+// "I1", the end of an image's first part.
+constexpr std::string_view kFirstPartDone = "I1";
 
 // Stands in a read-back code for a byte that is no printable character.
 constexpr char kUnprintableByte = '?';
@@ -238,6 +240,7 @@ void ReaderEmulator::SetPowered(bool powered) {
     // status it was set to, and an unfinished image is lost. A complete one stays for
     // inspection.
     loaderStatus_ = bootStatus_;
+    statusAskedInImage_ = false;
     if (!image_.complete) {
       image_ = {};
     }
@@ -620,7 +623,7 @@ ReaderEmulator::Answer ReaderEmulator::OnDownload(std::string_view line) {
   if (line == "I0") {
     return OnLoadingMode();
   }
-  if (line == "I1") {
+  if (line == kFirstPartDone) {
     return OnFirstPartDone();
   }
   if (line == "I2") {
@@ -629,17 +632,27 @@ ReaderEmulator::Answer ReaderEmulator::OnDownload(std::string_view line) {
   return OnRecord(line);
 }
 
-// The dialog asks for the status before the first record and again on every retry, and
-// then sends the image from its first record: a status query in the middle of an image
-// means the records so far will come again.
+// The dialog asks for the status before the first record of a run, and again when it
+// retries after an answer that did not come; a retry then goes on with the frame that was
+// not acknowledged, so the loader keeps what it has taken. A new run after one that failed
+// sends the image from its start again, which the frame after the query shows.
 ReaderEmulator::Answer ReaderEmulator::OnLoaderStatus() {
-  const bool unfinished = !image_.complete && (!image_.firstPart.empty() || image_.firstPartDone);
-  if (unfinished) {
-    const int restarts = image_.restarts + 1;
-    image_ = {};
-    image_.restarts = restarts;
-  }
+  statusAskedInImage_ = !image_.complete && (!image_.firstPart.empty() || image_.firstPartDone);
   return {{std::string("I:") + LoaderStatusLetter(loaderStatus_) + std::string(kOk)}};
+}
+
+void ReaderEmulator::StartOverIfBegunAgain(std::string_view line) {
+  if (!statusAskedInImage_) {
+    return;
+  }
+  statusAskedInImage_ = false;
+  const std::string began = image_.firstPart.empty() ? std::string(kFirstPartDone) : "I" + image_.firstPart.front();
+  if (line != began) {
+    return;
+  }
+  const int restarts = image_.restarts + 1;
+  image_ = {};
+  image_.restarts = restarts;
 }
 
 ReaderEmulator::Answer ReaderEmulator::OnLoadingMode() {
@@ -667,6 +680,7 @@ ReaderEmulator::Answer ReaderEmulator::OnRecord(std::string_view line) {
     return {{refusal}};
   }
   StartNextImageIfComplete();
+  StartOverIfBegunAgain(line);
   const std::size_t index = image_.firstPart.size() + image_.secondPart.size();
   Fault fault = Fault::None;
   if (recordFault_ != Fault::None && index == recordFaultIndex_) {
@@ -692,11 +706,12 @@ ReaderEmulator::Answer ReaderEmulator::OnFirstPartDone() {
     return {{std::string(kLoaderRefusal)}};
   }
   StartNextImageIfComplete();
+  StartOverIfBegunAgain(kFirstPartDone);
   if (image_.firstPartDone) {
     return {{std::string(kLoaderRefusal)}};
   }
   image_.firstPartDone = true;
-  return {{"I1" + std::string(kOk)}};
+  return {{std::string(kFirstPartDone) + std::string(kOk)}};
 }
 
 // "I2" ends an image whose first part was ended; the module then runs the new firmware and
@@ -705,6 +720,7 @@ ReaderEmulator::Answer ReaderEmulator::OnImageDone() {
   if (loaderStatus_ != LoaderStatus::E || !image_.firstPartDone || image_.complete) {
     return {{std::string(kLoaderRefusal)}};
   }
+  statusAskedInImage_ = false;
   image_.complete = true;
   loaderStatus_ = bootStatus_;
   return {{"I2" + std::string(kOk)}};

@@ -150,7 +150,8 @@ struct FirmwareImage {
   // "I2" was taken: the image is whole. It stays for inspection until the next image begins
   // (a record or "I1" after it).
   bool complete = false;
-  // Unfinished images dropped because a status query started the image over.
+  // Unfinished images dropped because the program began the image again from its start (a
+  // new run after one that failed; see ReaderEmulator::OnLoaderStatus).
   int restarts = 0;
   friend bool operator==(const FirmwareImage&, const FirmwareImage&) = default;
 };
@@ -330,6 +331,10 @@ class ReaderEmulator {
   Answer OnImageDone();
   // Clears a complete image when the next one begins.
   void StartNextImageIfComplete();
+  // The first frame of the image after a status query in its middle: the frame the image
+  // began with (its first record, or "I1" when it has no first part) begins it again;
+  // any other goes on with it.
+  void StartOverIfBegunAgain(std::string_view line);
 
   EmulatorOptions options_;
   ReaderConfig config_;
@@ -352,6 +357,8 @@ class ReaderEmulator {
   LoaderStatus bootStatus_;
   LoaderStatus loaderStatus_;
   FirmwareImage image_;
+  // A status query came in the middle of an unfinished image, and no frame of it since.
+  bool statusAskedInImage_ = false;
   Fault recordFault_ = Fault::None;
   std::size_t recordFaultIndex_ = 0;
   std::mt19937 random_;

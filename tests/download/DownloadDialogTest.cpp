@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -58,6 +59,7 @@ struct Download : ::testing::Test {
   platform::CommHandle handle = 0;
   std::unique_ptr<CDownloadDialog> dlg;
   std::vector<uint8_t> file;  // the bytes of the last file made
+  Calls logLines;             // what the dialog had for the main window's log
 
   void SetUp() override {
     handle = serial.Open(u"COM1:");
@@ -70,7 +72,8 @@ struct Download : ::testing::Test {
   }
 
   CDownloadDialog& Open() {
-    dlg = std::make_unique<CDownloadDialog>(host, serial, handle, dir.Path());
+    dlg = std::make_unique<CDownloadDialog>(host, serial, handle, dir.Path(),
+                                            [this](const fw::WString& text) { logLines.push_back(fw::ToUtf8(text)); });
     dlg->Create(nullptr);
     dlg->ShowWindow(true);
     return *dlg;
@@ -217,6 +220,7 @@ TEST_F(Download, CompleteRunsSendTheSplitRecordFirstInTheSecondPart) {
     EXPECT_EQ(LastCaption(), u"Info");
     EXPECT_EQ(host.MessageBoxes().back().type & 0xF, fw::MB_YESNO);
     EXPECT_FALSE(timerDuringBox);  // the step timer pauses while the question is open
+    EXPECT_TRUE(logLines.empty());
     // Yes: the dialog closes with its file, its timer stays stopped.
     EXPECT_FALSE(dlg->IsWindow());
     EXPECT_TRUE(FileIsFree("fw.EHX"));
@@ -433,10 +437,11 @@ TEST_F(Download, CommandsNotWrittenAskForARetry) {
       EXPECT_EQ(host.MessageBoxes()[1].caption, u"Error");
       EXPECT_EQ(host.MessageBoxes()[2].text, retry ? kDownloaded : kNotDownloaded);
       if (retry) {
-        // Yes: the run starts again with the status query and goes through.
-        const Calls complete = Complete(2, c.split);
-        ASSERT_GE(serial.WriteCalls().size(), complete.size());
-        EXPECT_TRUE(std::equal(complete.rbegin(), complete.rend(), serial.WriteCalls().rbegin()));
+        // Yes: the status query, then the command that failed and the rest of the image.
+        // A failed write leaves no trace, so a failed status query is just asked again.
+        Calls expected = Complete(2, c.split);
+        if (c.failingWrite > 1) expected.insert(expected.begin() + (c.failingWrite - 1), "I\r");
+        EXPECT_EQ(serial.WriteCalls(), expected);
       }
       EXPECT_EQ(dlg->m_nState, DL_STATE_IDLE);
     }
@@ -465,34 +470,61 @@ TEST_F(Download, RecordsNotWrittenFailWithoutAQuestion) {
   }
 }
 
-TEST_F(Download, RetryStartsTheImageAgainFromItsFirstRecord) {
-  MakeFile("fw.EHX", 5, 2);
-  Open();
-  Start(u"fw.EHX");
-  auto willing = Willing();
-  bool dropped = false;
-  int posAtSecondQuery = -1;
-  size_t queries = 0;
-  Run([&](const std::string& frame) -> std::optional<std::string> {
-    if (frame == "I\r" && ++queries == 2) posAtSecondQuery = Progress().pos;
-    // The answer to the second record of the second part goes missing once.
-    if (frame == Frame(3) && !dropped) {
-      dropped = true;
-      return std::nullopt;
-    }
-    return willing(frame);
-  });
-  ASSERT_EQ(host.MessageBoxes().size(), 2u);
-  EXPECT_EQ(host.MessageBoxes()[0].text, kNoAnswer);
-  EXPECT_EQ(LastBox(), kDownloaded);
-  Calls expected{"I\r", Frame(0), Frame(1), "I1\r", Frame(2), Frame(3)};
-  const Calls complete = Complete(5, 2);
-  expected.insert(expected.end(), complete.begin(), complete.end());
-  EXPECT_EQ(serial.WriteCalls(), expected);
-  EXPECT_EQ(posAtSecondQuery, 0);
+TEST_F(Download, RetryResendsOnlyTheFrameWhoseAnswerWasMissing) {
+  // Five records split at the third: status query, F0, F1, "I1", F2, F3, F4, "I2".
+  constexpr size_t kRecords = 5;
+  constexpr size_t kSplit = 2;
+  const struct {
+    const char* what;
+    size_t lost;          // index among the writes of a whole run of the frame left unanswered
+    const char* letters;  // the status letters of the reader, in turn
+    Calls retry;          // what the retry sends before that frame again
+  } cases[] = {
+      {"first record", 1, "E", {"I\r"}},
+      {"record of the first part", 2, "E", {"I\r"}},
+      {"I1", 3, "E", {"I\r"}},
+      {"split record", 4, "E", {"I\r"}},
+      {"record of the second part", 5, "E", {"I\r"}},
+      {"I2", 7, "E", {"I\r"}},
+      {"record of the second part, loading mode asked for", 5, "ECE", {"I\r", "I0\r", "I\r"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetShared();
+    serial.ClearWritten();
+    host.ClearMessageBoxes();
+    MakeFile("fw.EHX", kRecords, kSplit);
+    const Calls complete = Complete(kRecords, kSplit);
+    Open();
+    Start(u"fw.EHX");
+    auto willing = Willing(c.letters);
+    size_t frames = 0;
+    bool dropped = false;
+    int posAtLoss = -1;
+    int posAtRetry = -1;
+    Run([&](const std::string& frame) -> std::optional<std::string> {
+      if (dropped && posAtRetry < 0 && frame == "I\r") posAtRetry = Progress().pos;
+      if (frames++ == c.lost) {
+        dropped = true;
+        posAtLoss = Progress().pos;
+        return std::nullopt;
+      }
+      return willing(frame);
+    });
+    ASSERT_EQ(host.MessageBoxes().size(), 2u);
+    EXPECT_EQ(host.MessageBoxes()[0].text, kNoAnswer);
+    EXPECT_EQ(LastBox(), kDownloaded);
+    // Every frame once, only the unanswered one twice; "I1" once unless it was that frame.
+    Calls expected(complete.begin(), complete.begin() + static_cast<std::ptrdiff_t>(c.lost) + 1);
+    expected.insert(expected.end(), c.retry.begin(), c.retry.end());
+    expected.insert(expected.end(), complete.begin() + static_cast<std::ptrdiff_t>(c.lost), complete.end());
+    EXPECT_EQ(serial.WriteCalls(), expected);
+    // The progress bar does not go back for the retry.
+    EXPECT_EQ(posAtRetry, posAtLoss);
+  }
 }
 
-TEST_F(Download, OkOutsideAWaitAlsoRestartsFromTheFirstRecord) {
+TEST_F(Download, OkOutsideAWaitAsksAgainAndGoesOnBehindTheAcknowledgedRecord) {
   MakeFile("fw.EHX", 3, 1);
   Open();
   Start(u"fw.EHX");
@@ -507,11 +539,64 @@ TEST_F(Download, OkOutsideAWaitAlsoRestartsFromTheFirstRecord) {
     }
     return answer;
   });
-  Calls expected{"I\r", Frame(0)};
-  const Calls complete = Complete(3, 1);
-  expected.insert(expected.end(), complete.begin(), complete.end());
-  EXPECT_EQ(serial.WriteCalls(), expected);
+  EXPECT_EQ(serial.WriteCalls(), (Calls{"I\r", Frame(0), "I\r", "I1\r", Frame(1), Frame(2), "I2\r"}));
   EXPECT_EQ(LastBox(), kDownloaded);
+}
+
+TEST_F(Download, RecordWithAControlCharacterIsNamedInTheLogBeforeTheErrorBox) {
+  const struct {
+    const char* what;
+    size_t split;
+    size_t record;  // the record spoilt, from 0
+    size_t at;      // and where
+    uint8_t byte;
+    size_t sent;    // writes of a whole run made before it
+    const char* line;
+  } cases[] = {
+      {"carriage return in the first part", 3, 1, 20, '\r', 2,
+       "Firmware record 2 not sent: control character 0x0D at position 21.\r\n"},
+      {"NUL first in the second part", 2, 3, 0, 0, 5,
+       "Firmware record 4 not sent: control character 0x00 at position 1.\r\n"},
+      {"DEL in the split record, found when it is sent", 2, 2, 30, 0x7F, 4,
+       "Firmware record 3 not sent: control character 0x7F at position 31.\r\n"},
+      {"tab in the key of the last record", 0, 4, kKeyROffset, '\t', 6,
+       "Firmware record 5 not sent: control character 0x09 at position 42.\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    serial.ClearWritten();
+    logLines.clear();
+    MakeFile("fw.EHX", 5, c.split);
+    const Calls complete = Complete(5, c.split);
+    file[c.record * kRecordSize + c.at] = c.byte;
+    WriteBytes("fw.EHX", file);
+    Open();
+    host.SetMessageBoxHook([&](const fw::MessageBoxRecord& box) {
+      logLines.push_back("[box] " + fw::ToUtf8(box.text));
+      return fw::IDNO;
+    });
+    Start(u"fw.EHX");
+    Run(Willing());
+    EXPECT_EQ(logLines, (Calls{c.line, "[box] " + fw::ToUtf8(kNotDownloaded)}));
+    EXPECT_EQ(serial.WriteCalls(), Calls(complete.begin(), complete.begin() + static_cast<std::ptrdiff_t>(c.sent)));
+    EXPECT_EQ(dlg->m_nState, DL_STATE_IDLE);
+  }
+}
+
+TEST_F(Download, FileWithOneByteLineEndsIsStoppedAtItsSecondRecord) {
+  // Line feeds alone: every record read is shifted by one more byte, and the second one
+  // holds the first line's end in what would be sent.
+  MakeFile("fw.EHX", 4, 3);
+  std::vector<uint8_t> shifted;
+  std::copy_if(file.begin(), file.end(), std::back_inserter(shifted), [](uint8_t b) { return b != '\r'; });
+  WriteBytes("fw.EHX", shifted);
+  Open();
+  host.QueueAnswer(fw::IDNO);
+  Start(u"fw.EHX");
+  Run(Willing());
+  EXPECT_EQ(logLines, Calls{"Firmware record 2 not sent: control character 0x0A at position 42.\r\n"});
+  EXPECT_EQ(serial.WriteCalls(), (Calls{"I\r", Frame(0)}));
+  EXPECT_EQ(LastBox(), kNotDownloaded);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -15,12 +15,18 @@ TEST(DownloadStates, AnswerTable) {
     int state;
     const char* line;
     int next;
+    int ready = DL_STATE_SEND_STR1;  // where a reader ready for records lets the image go on
   } rows[] = {
       // The status answer: its third character is the status letter.
       {DL_STATE_STATUS_WAIT, "I:DOK", DL_STATE_BOOT_MODE},
       {DL_STATE_STATUS_WAIT, "I:COK", DL_STATE_BOOT_MODE},
       {DL_STATE_STATUS_WAIT, "I:EOK", DL_STATE_SEND_STR1},
       {DL_STATE_STATUS_WAIT, "IxE12345OK", DL_STATE_SEND_STR1},
+      // After a retry the image goes on where it stopped, also in its second part or at "I2".
+      {DL_STATE_STATUS_WAIT, "I:EOK", DL_STATE_SEND_STR2, DL_STATE_SEND_STR2},
+      {DL_STATE_STATUS_WAIT, "I:EOK", DL_STATE_SEND_I2, DL_STATE_SEND_I2},
+      {DL_STATE_STATUS_WAIT, "I:COK", DL_STATE_BOOT_MODE, DL_STATE_SEND_STR2},
+      {DL_STATE_SEND_STR1_WAIT, "IOK", DL_STATE_SEND_STR1, DL_STATE_SEND_STR2},
       {DL_STATE_STATUS_WAIT, "I:eOK", DL_STATE_ERROR},
       {DL_STATE_STATUS_WAIT, "I:XOK", DL_STATE_ERROR},
       {DL_STATE_STATUS_WAIT, "IOK", DL_STATE_ERROR},  // the letter is the 'K'
@@ -69,9 +75,10 @@ TEST(DownloadStates, AnswerTable) {
       {DL_STATE_IDLE, "I", DL_STATE_IDLE},
   };
   for (const auto& row : rows)
-    EXPECT_EQ(StateAfterAnswer(row.state, row.line), row.next) << row.state << " " << row.line;
+    EXPECT_EQ(StateAfterAnswer(row.state, row.line, row.ready), row.next) << row.state << " " << row.line;
   // A line with a NUL before its end is judged by its end like any other.
-  EXPECT_EQ(StateAfterAnswer(DL_STATE_SEND_STR1_WAIT, std::string("I\0OK", 4)), DL_STATE_SEND_STR1);
+  EXPECT_EQ(StateAfterAnswer(DL_STATE_SEND_STR1_WAIT, std::string("I\0OK", 4), DL_STATE_SEND_STR1),
+            DL_STATE_SEND_STR1);
 }
 
 TEST(DownloadStates, NamesAndStatusTexts) {

@@ -133,12 +133,20 @@ TEST(EhxRecord, OnlyTextRecordsAreSent) {
       auto copy = record;
       copy[at] = bad;
       EXPECT_FALSE(IsSendableRecord(copy)) << int(bad) << " at " << at;
+      EXPECT_EQ(FirstControlCharacter(copy), at) << int(bad);
+      copy[kKeyROffset] = '\n';  // the first one is named, not the last
+      EXPECT_EQ(FirstControlCharacter(copy), at) << int(bad);
     }
   }
   // The line end itself is not sent and may be anything.
   record[kRecordSentSize] = 0;
   EXPECT_TRUE(IsSendableRecord(record));
+  EXPECT_EQ(FirstControlCharacter(record), std::nullopt);
   EXPECT_FALSE(IsSendableRecord(std::span<const uint8_t>(record).first(kRecordSentSize - 1)));
+  // A short piece is looked at as far as it goes.
+  record[3] = '\t';
+  EXPECT_EQ(FirstControlCharacter(std::span<const uint8_t>(record).first(4)), 3u);
+  EXPECT_EQ(FirstControlCharacter(std::span<const uint8_t>(record).first(3)), std::nullopt);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -254,31 +254,67 @@ TEST(FirmwareLoaderImage, SplitCheckFindsACutInTheWrongPlace) {
   EXPECT_FALSE(SplitsAtMarkedRecord(image(kDefaultSplit, kDefaultSplit))) << "no second part";
 }
 
-TEST(FirmwareLoaderImage, StatusQueryInTheMiddleStartsTheImageOver) {
+struct ResumeCase {
+  const char* name;
+  std::vector<std::string> before;  // the frames before the status query
+  std::vector<std::string> after;   // and after it; the answer to the last one is checked
+  std::string lastAnswer;
+  std::size_t firstPart;  // the image afterwards: records 0 to firstPart - 1 of the file
+  bool firstPartDone;
+  std::size_t secondFrom, secondTo;  // and the records secondFrom to secondTo - 1
+  int restarts;
+};
+
+TEST(FirmwareLoaderImage, StatusQueryInTheMiddleKeepsTheImageUnlessItIsBegunAgain) {
+  const File file = MakeFile(kDefaultRecords, kDefaultSplit);
+  const auto frames = [&file](std::size_t from, std::size_t to) {
+    std::vector<std::string> framesFromTo;
+    for (std::size_t i = from; i < to; ++i) {
+      framesFromTo.push_back(file.Frame(i));
+    }
+    return framesFromTo;
+  };
+  const auto join = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  const std::vector<std::string> firstPart = join(frames(0, kDefaultSplit), {kFirstPartDone});
+  const std::vector<ResumeCase> cases = {
+      {"a retry goes on with the record that had no answer", frames(0, 3), frames(3, 5), "IOK\r", 5, false, 0, 0, 0},
+      {"a retry in the second part goes on there", join(firstPart, frames(8, 9)), frames(9, 11), "IOK\r",
+       kDefaultSplit, true, 8, 11, 0},
+      {"a retry of the first part's end after its answer was lost is refused: the image has one",
+       firstPart, {kFirstPartDone}, "INO\r", kDefaultSplit, true, 8, 8, 0},
+      {"a new run sends the first record again", frames(0, 3), frames(0, 2), "IOK\r", 2, false, 0, 0, 1},
+      {"a new run in the second part", join(firstPart, frames(8, 10)), frames(0, 1), "IOK\r", 1, false, 0, 0, 1},
+      {"a new run of an image without a first part sends its end again", join({kFirstPartDone}, frames(0, 2)),
+       {kFirstPartDone}, "I1OK\r", 0, true, 0, 0, 1},
+  };
+  for (const ResumeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReaderEmulator reader = Loader(LoaderStatus::E);
+    for (const std::string& frame : c.before) {
+      const std::string taken = Exchange(reader, frame);
+      ASSERT_TRUE(taken.size() >= 3 && taken.compare(taken.size() - 3, 3, "OK\r") == 0) << taken;
+    }
+    EXPECT_EQ(Exchange(reader, kStatusQuery), "I:EOK\r");
+    std::string answer;
+    for (const std::string& frame : c.after) {
+      answer = Exchange(reader, frame);
+    }
+    EXPECT_EQ(answer, c.lastAnswer);
+    const FirmwareImage& image = reader.ReceivedImage();
+    EXPECT_EQ(image.firstPart, file.Texts(0, c.firstPart));
+    EXPECT_EQ(image.firstPartDone, c.firstPartDone);
+    EXPECT_EQ(image.secondPart, file.Texts(c.secondFrom, c.secondTo));
+    EXPECT_EQ(image.restarts, c.restarts);
+  }
+}
+
+TEST(FirmwareLoaderImage, CompleteImageStaysUntilTheNextBegins) {
   const File file = MakeFile(kDefaultRecords, kDefaultSplit);
   ReaderEmulator reader = Loader(LoaderStatus::E);
-  ASSERT_EQ(Exchange(reader, kStatusQuery), "I:EOK\r");
-  EXPECT_EQ(reader.ReceivedImage().restarts, 0) << "no image was begun";
-  for (std::size_t i = 0; i < 3; ++i) {
-    ASSERT_EQ(Exchange(reader, file.Frame(i)), "IOK\r");
-  }
-  EXPECT_EQ(Exchange(reader, kStatusQuery), "I:EOK\r");
-  EXPECT_TRUE(reader.ReceivedImage().firstPart.empty());
-  EXPECT_EQ(reader.ReceivedImage().restarts, 1);
-
-  // Begun again and stopped in the second part; the end of the first part goes too.
-  ASSERT_EQ(Exchange(reader, kFirstPartDone), "I1OK\r");
-  ASSERT_EQ(Exchange(reader, file.Frame(0)), "IOK\r");
-  EXPECT_EQ(Exchange(reader, kStatusQuery), "I:EOK\r");
-  EXPECT_EQ(reader.ReceivedImage().restarts, 2);
-  EXPECT_FALSE(reader.ReceivedImage().firstPartDone);
-
   Download(reader, file);
-  EXPECT_EQ(reader.ReceivedImage().firstPart, file.Texts(0, file.split));
-  EXPECT_EQ(reader.ReceivedImage().secondPart, file.Texts(file.split, file.records.size()));
-  EXPECT_EQ(reader.ReceivedImage().restarts, 2);
-
-  // A complete image stays through a status query; the next image's first record replaces it.
   const FirmwareImage complete = reader.ReceivedImage();
   EXPECT_EQ(Exchange(reader, kStatusQuery), "I:EOK\r");
   EXPECT_EQ(reader.ReceivedImage(), complete);

@@ -256,7 +256,9 @@ TEST(PelmorSimTool, FirmwareLoaderCommands) {
   EXPECT_EQ(sim.Command("firmware fault none"), "ok");
   EXPECT_EQ(ask("I" + record), "IOK\r") << "the fault was cleared";
   EXPECT_EQ(ask("I"), "I:EOK\r");
-  EXPECT_EQ(image(), "status=E first=0 second=0 complete=no restarts=1 split=no");
+  EXPECT_EQ(image(), "status=E first=1 second=0 complete=no restarts=0 split=no");
+  EXPECT_EQ(ask("I" + record), "IOK\r") << "a new run sends the image from its start";
+  EXPECT_EQ(image(), "status=E first=1 second=0 complete=no restarts=1 split=no");
 
   for (const std::string bad : {"firmware", "firmware status F", "firmware status", "firmware fault delay 3",
                                 "firmware fault no", "firmware fault no -1", "firmware fault no x"}) {
