@@ -149,7 +149,8 @@ void CMainDialog::OnOpenFirmware() {
   }
   if (m_pDownloadDlg) return;
   m_pDownloadDlg = std::make_unique<CDownloadDialog>(Host(), m_services.serial, m_hComm,
-                                                     m_services.appDir);
+                                                     m_services.appDir,
+                                                     [this](const fw::WString& text) { AppendLog(text); });
   if (!m_pDownloadDlg->Create(this)) AppendLog(u"Create dialog ERROR \r\n");
   m_pDownloadDlg->ShowWindow(true);
 }
