@@ -16,9 +16,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/StdinHotKeys.h"
+#include "platform/NullKeyOutput.h"
 #include "tests/app/Rig.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -203,6 +206,54 @@ TEST(Soak, EveryCodeIsTypedOnceAndMemoryStaysFlat) {
               "(from read %d to the end)\n",
               done, unknown, heapAfterWarmUp, heapAtEnd, residentAfterWarmUp / 1024, residentAtEnd / 1024,
               residentNote, measuredFrom);
+  EXPECT_LE(heapAtEnd, heapAfterWarmUp + kHeapSlackBytes);
+}
+
+// The headless terminal as `pelmor --headless --keys none` puts it together: the scan key
+// from its standard input, a key output that types nothing, the log printed. Regression:
+// --keys none used a recording output that kept every code for the program's whole life.
+TEST(Soak, TerminalWithoutKeyOutputKeepsNothingPerRead) {
+  ASSERT_TRUE(HeapCountIsExact()) << "run through ctest, or with GLIBC_TUNABLES=glibc.malloc.tcache_count=0";
+  const int reads = ReadsAsked();
+  fw::HeadlessHost host;
+  std::ostringstream printed;
+  host.SetOutput(&printed);
+  host.SetDefaultRetryLimit(3);
+  platform::FakeSerialPorts serial;
+  app::StdinHotKeys keys(app::StdinHotKeys::Source::Terminal);
+  platform::NullKeyOutput output;
+  platform::RecordingSound sound;
+  testing_rig::FakeSupply supply;
+  testing_rig::TempDir dir;
+  CMainDialog dlg(host, {serial, keys, output, sound, supply, dir.Path()});
+  dlg.SetLogObserver([&host](const fw::WString& text) { host.PrintLog(text); });
+  dlg.Create(nullptr);
+  dlg.ShowWindow(true);
+  host.Advance(0);
+  dlg.DispatchCommand(IDC_HIDE, fw::Notify::Clicked);
+  ASSERT_TRUE(dlg.m_bHidden);
+  // The log starts full: its growth to its bound is no part of what is measured.
+  dlg.AppendLog(std::u16string(CMainDialog::kMaxLogChars, u'.') + u"\r\n");
+
+  Day day;
+  size_t heapAfterWarmUp = 0;
+  std::string error;
+  for (int done = 0; done < reads; ++done) {
+    ASSERT_TRUE(keys.Press("F24", true, error)) << error;
+    serial.Feed("S1\r" + day.TagLine("08", day.Code()));
+    host.Advance(3 * CMainDialog::kReceivePeriodMs);
+    ASSERT_TRUE(keys.Press("F24", false, error)) << error;
+    ASSERT_EQ(serial.Pending(), 0u);
+    // What the test itself keeps starts afresh; what grows is the program's.
+    sound = platform::RecordingSound();
+    std::vector<bool>().swap(supply.calls);
+    serial.ClearWritten();
+    printed.str({});
+    if (done == reads / 2) heapAfterWarmUp = HeapInUse();
+  }
+  const size_t heapAtEnd = HeapInUse();
+  std::printf("soak: terminal, %d reads; heap in use %zu -> %zu bytes (second half)\n", reads,
+              heapAfterWarmUp, heapAtEnd);
   EXPECT_LE(heapAtEnd, heapAfterWarmUp + kHeapSlackBytes);
 }
 
