@@ -18,6 +18,7 @@
 #include "app/StdinHotKeys.h"
 #include "device/ReaderPower.h"
 #include "framework/headless/HeadlessHost.h"
+#include "framework/headless/HeadlessTerminal.h"
 #include "framework/qt/QtHost.h"
 #include "platform/NullKeyOutput.h"
 #include "platform/linux/CanberraSound.h"
@@ -43,6 +44,9 @@ void OnSignal(int) {
   [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
 }
 
+// Interrupt, termination and hangup (the terminal or the session going away) all end the
+// program as "quit" or closing the window does: the reader is disconnected and switched off,
+// and the exit status is 0. A hangup that the caller ignores (nohup) stays ignored.
 bool InstallSignalPipe() {
   if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
   struct sigaction sa {};
@@ -50,6 +54,9 @@ bool InstallSignalPipe() {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  struct sigaction hangup {};
+  if (sigaction(SIGHUP, nullptr, &hangup) != 0 || hangup.sa_handler != SIG_IGN)
+    sigaction(SIGHUP, &sa, nullptr);
   return true;
 }
 
@@ -169,16 +176,16 @@ bool MakeHotKeys(const Options& options, bool display, ScanKeys& keys) {
 
 int RunHeadless(MainDialogServices& services, const ScanKeys& keys, const app::PortChoice& port) {
   fw::HeadlessHost host(fw::HeadlessHost::ClockKind::Real);
-  host.SetOutput(&std::cout);
-  host.SetCommandInput(STDIN_FILENO);
+  fw::HeadlessTerminal terminal(host, std::cout);
+  terminal.SetCommandInput(STDIN_FILENO);
   // A script that never answers "no" must not keep a failing procedure asking for ever.
   host.SetDefaultRetryLimit(3);
-  host.SetKeyHandler([terminal = keys.terminalKeys](const std::string& key, bool down, std::string& error) {
-    if (!terminal) {
+  terminal.SetKeyHandler([keyboard = keys.terminalKeys](const std::string& key, bool down, std::string& error) {
+    if (!keyboard) {
       error = "the scan keys come from --scan-device";
       return false;
     }
-    return terminal->Press(key, down, error);
+    return keyboard->Press(key, down, error);
   });
   WatchKeys(host, keys.fd, keys.dispatch);
   host.WatchFd(g_signalPipe[0], [&host] {
@@ -186,9 +193,9 @@ int RunHeadless(MainDialogServices& services, const ScanKeys& keys, const app::P
     host.Quit();
   });
   CReaderApp app(host, services);
-  app.onMainDialog = [&port, &host](CMainDialog& dlg) {
+  app.onMainDialog = [&port, &terminal](CMainDialog& dlg) {
     dlg.SetPortDevice(fw::Widen(port.device));
-    dlg.SetLogObserver([&host](const fw::WString& text) { host.PrintLog(text); });
+    dlg.SetLogObserver([&terminal](const fw::WString& text) { terminal.PrintLog(text); });
   };
   app.InitInstance();
   return app.ExitCode();

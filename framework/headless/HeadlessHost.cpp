@@ -16,8 +16,6 @@
 namespace fw {
 namespace {
 
-// A command line longer than this is dropped: it is no command of ours.
-constexpr size_t kMaxCommandLine = 64 * 1024;
 // The loop wakes at least this often to look at its clock.
 constexpr int kMaxPollWaitMs = 1000;
 
@@ -52,6 +50,8 @@ bool IsRetryQuestion(const WString& text) {
   return tail == kTail;
 }
 
+}  // namespace
+
 const char* AnswerName(int answer) {
   switch (answer) {
     case IDYES:
@@ -64,6 +64,8 @@ const char* AnswerName(int answer) {
       return "OK";
   }
 }
+
+namespace {
 
 // Appends to a record of the host, dropping its older half once it holds 2 * kMaxRecords
 // entries, so that it stays bounded at a constant cost per entry.
@@ -448,7 +450,6 @@ void HeadlessHost::UnwatchFd(int fd) { fds_.erase(fd); }
 
 void HeadlessHost::PollOnce(int timeoutMs) {
   std::vector<pollfd> pfds;
-  if (commandFd_ >= 0) pfds.push_back({commandFd_, POLLIN, 0});
   for (const auto& [fd, cb] : fds_) pfds.push_back({fd, POLLIN, 0});
   if (pfds.empty()) {
     if (timeoutMs > 0 && clock_ == ClockKind::Real)
@@ -459,10 +460,6 @@ void HeadlessHost::PollOnce(int timeoutMs) {
   if (n <= 0) return;
   for (const auto& p : pfds) {
     if (!(p.revents & (POLLIN | POLLHUP | POLLERR))) continue;
-    if (p.fd == commandFd_) {
-      ReadCommands();
-      continue;
-    }
     auto it = fds_.find(p.fd);
     if (it == fds_.end()) continue;
     auto cb = it->second;  // the callback may unwatch its fd
@@ -502,7 +499,7 @@ void HeadlessHost::RunModal(CDialog& dialog) {
       // Nothing but the timers can move a virtual loop on; without them it is over.
       PollOnce(0);
       if (ended()) break;
-      if (!FireNextTimer(std::numeric_limits<uint64_t>::max()) && fds_.empty() && commandFd_ < 0)
+      if (!FireNextTimer(std::numeric_limits<uint64_t>::max()) && fds_.empty())
         break;
       continue;
     }
@@ -516,21 +513,6 @@ void HeadlessHost::EndModal(CDialog& dialog) {
 }
 
 void HeadlessHost::Quit() { quit_ = true; }
-
-void HeadlessHost::Print(const std::string& line) {
-  if (!out_) return;
-  *out_ << line << '\n';
-  out_->flush();
-}
-
-void HeadlessHost::Error(const std::string& message) { Print("error: " + message); }
-
-void HeadlessHost::PrintLog(const WString& text) {
-  if (!out_) return;
-  // Reader lines reach the log as they came; a terminal must not take them as commands.
-  *out_ << EscapeControls(text);
-  out_->flush();
-}
 
 int HeadlessHost::AnswerBox(MessageBoxRecord record) {
   const bool yesNo = (record.type & 0xF) == MB_YESNO;
@@ -552,190 +534,9 @@ int HeadlessHost::AnswerBox(MessageBoxRecord record) {
   if (yesNo && answer != IDYES && answer != IDNO) answer = IDNO;
   if (!yesNo) answer = IDOK;
   record.answer = answer;
-  Print("[" + ToUtf8(record.caption) + "] " + EscapeForLine(record.text) + " -> " +
-        AnswerName(answer));
+  if (boxObserver_) boxObserver_(record);
   Keep(boxes_, std::move(record));
   return answer;
-}
-
-void HeadlessHost::SetCommandInput(int fd) {
-  commandFd_ = fd;
-  commandBuffer_.clear();
-}
-
-void HeadlessHost::ReadCommands() {
-  char buf[4096];
-  const ssize_t n = ::read(commandFd_, buf, sizeof buf);
-  if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-    // End of input: the program keeps running until "quit" or a signal.
-    commandFd_ = -1;
-    return;
-  }
-  if (n < 0) return;
-  commandBuffer_.append(buf, static_cast<size_t>(n));
-  size_t start = 0;
-  for (;;) {
-    const size_t nl = commandBuffer_.find('\n', start);
-    if (nl == std::string::npos) break;
-    std::string line = commandBuffer_.substr(start, nl - start);
-    start = nl + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    RunCommand(line);
-  }
-  commandBuffer_.erase(0, start);
-  if (commandBuffer_.size() > kMaxCommandLine) {
-    commandBuffer_.clear();
-    Error("command line too long");
-  }
-}
-
-HeadlessWindow* HeadlessHost::CommandTarget(const std::string& address, int& controlId) {
-  const size_t colon = address.find(':');
-  int templateId = 0;
-  auto parse = [](std::string_view text, int& value) {
-    const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
-    return !text.empty() && r.ec == std::errc() && r.ptr == text.data() + text.size();
-  };
-  const std::string_view view(address);
-  if (colon == std::string::npos || !parse(view.substr(0, colon), templateId) ||
-      !parse(view.substr(colon + 1), controlId)) {
-    Error("bad address '" + address + "', expected DIALOG:CONTROL such as 102:1011");
-    return nullptr;
-  }
-  HeadlessWindow* w = FindWindow(templateId);
-  if (!w) {
-    Error("dialog " + std::to_string(templateId) + " is not open");
-    return nullptr;
-  }
-  if (!w->IsWindowVisible()) {
-    Error("dialog " + std::to_string(templateId) + " is hidden");
-    return nullptr;
-  }
-  const ControlState* c = w->Control(controlId);
-  if (!c) {
-    Error("dialog " + std::to_string(templateId) + " has no control " + std::to_string(controlId));
-    return nullptr;
-  }
-  if (!c->visible) {
-    Error("control " + address + " is hidden");
-    return nullptr;
-  }
-  if (!c->enabled) {
-    Error("control " + address + " is disabled");
-    return nullptr;
-  }
-  return w;
-}
-
-void HeadlessHost::RunCommand(const std::string& line) {
-  std::istringstream in(line);
-  std::string verb;
-  in >> verb;
-  if (verb.empty() || verb[0] == '#') return;
-
-  if (verb == "quit") {
-    Quit();
-    return;
-  }
-  if (verb == "answer") {
-    std::string a;
-    in >> a;
-    if (a == "yes") {
-      QueueAnswer(IDYES);
-    } else if (a == "no") {
-      QueueAnswer(IDNO);
-    } else if (a == "ok") {
-      QueueAnswer(IDOK);
-    } else {
-      Error("answer takes yes, no or ok");
-    }
-    return;
-  }
-  if (verb == "key") {
-    std::string key, dir;
-    in >> key >> dir;
-    if (dir != "down" && dir != "up") {
-      Error("usage: key F22|F24 down|up");
-      return;
-    }
-    std::string message = "no key handler";
-    if (!keyHandler_ || !keyHandler_(key, dir == "down", message)) Error(message);
-    return;
-  }
-  if (verb != "click" && verb != "check" && verb != "text") {
-    Error("unknown command '" + verb + "'");
-    return;
-  }
-
-  std::string address;
-  in >> address;
-  int id = 0;
-  HeadlessWindow* w = CommandTarget(address, id);
-  if (!w) return;
-  ControlState* c = w->Control(id);
-  const ControlKind kind = c->tpl->kind;
-  CDialog& dialog = w->Dialog();
-  // A control the user acts on takes the focus first, as a click on it does; a command
-  // that is refused changes nothing.
-  auto act = [&](Notify code) {
-    SetFocus(w, id);
-    dialog.DispatchCommand(id, code);
-  };
-
-  if (verb == "click") {
-    switch (kind) {
-      case ControlKind::CheckBox:
-        c->check = c->check == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED;
-        act(Notify::Clicked);
-        return;
-      case ControlKind::PushButton:
-      case ControlKind::RadioButton:
-        act(Notify::Clicked);
-        return;
-      default:
-        Error("control " + address + " cannot be clicked");
-        return;
-    }
-  }
-
-  if (verb == "check") {
-    std::string value;
-    in >> value;
-    if (value != "0" && value != "1") {
-      Error("usage: check DIALOG:CONTROL 0|1");
-      return;
-    }
-    const int state = value == "1" ? BST_CHECKED : BST_UNCHECKED;
-    if (kind == ControlKind::CheckBox) {
-      if (c->check == state) return;
-      c->check = state;
-      act(Notify::Clicked);
-      return;
-    }
-    if (kind == ControlKind::RadioButton && state == BST_CHECKED) {
-      act(Notify::Clicked);
-      return;
-    }
-    Error("control " + address + " cannot be set to " + value);
-    return;
-  }
-
-  // text: the rest of the line after one blank is the new text, blanks included.
-  std::string rest;
-  std::getline(in, rest);
-  if (!rest.empty() && rest[0] == ' ') rest.erase(0, 1);
-  const WString text = FromUtf8(rest);
-  if (kind == ControlKind::Edit && !(c->tpl->style & kReadOnly)) {
-    SetFocus(w, id);
-    w->SetText(id, text);
-    return;
-  }
-  if (kind == ControlKind::ComboBox) {
-    c->text = text;
-    act(Notify::EditChange);
-    return;
-  }
-  Error("control " + address + " takes no text");
 }
 
 }  // namespace fw

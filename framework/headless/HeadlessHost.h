@@ -1,7 +1,7 @@
 #pragma once
 // The headless host: windows with in-memory controls, a clock that is either virtual
-// (tests advance it) or real (the --headless terminal), scripted message-box answers and a
-// command interpreter that acts on the dialogs as a user would.
+// (tests advance it) or real (the --headless terminal) and scripted message-box answers.
+// The terminal that prints and takes commands is HeadlessTerminal.
 
 #include <cstdint>
 #include <deque>
@@ -123,8 +123,6 @@ class HeadlessHost : public IHost {
   uint64_t NowMs() const override;
   void WatchFd(int fd, std::function<void()> onReadable) override;
   void UnwatchFd(int fd) override;
-  // Prints a text of a log as it was appended, control characters escaped.
-  void PrintLog(const WString& text);
   // The tray icon is kept as its tool tip (empty: no icon), and a test clicks it.
   void ShowTrayIcon(const WString& toolTip, std::function<void()> onActivated) override {
     trayToolTip_ = toolTip;
@@ -173,16 +171,10 @@ class HeadlessHost : public IHost {
   const std::vector<HeadlessWindow*>& Windows() const { return windows_; }
   HeadlessWindow* FindWindow(int templateId) const;
 
-  // The terminal: where log texts and message boxes are printed (null: nowhere).
-  void SetOutput(std::ostream* out) { out_ = out; }
-  // Executes one command line ("click 102:1011", "check 102:1059 1", "text 102:1043 41:42",
-  // "key F24 down", "answer no", "quit"). Problems print one "error:" line.
-  void RunCommand(const std::string& line);
-  // Reads commands from fd (standard input) while the loop runs; end of input stops reading.
-  void SetCommandInput(int fd);
-  // Handles "key NAME down|up"; returns false with a message when the key is not taken.
-  using KeyHandler = std::function<bool(const std::string& key, bool down, std::string& error)>;
-  void SetKeyHandler(KeyHandler handler) { keyHandler_ = std::move(handler); }
+  // Called with every message box as it is answered (the terminal prints them).
+  void SetBoxObserver(std::function<void(const MessageBoxRecord&)> observer) {
+    boxObserver_ = std::move(observer);
+  }
   // Ends the running modal loop (the "quit" command, a signal).
   void Quit();
   bool QuitRequested() const { return quit_; }
@@ -208,10 +200,6 @@ class HeadlessHost : public IHost {
   // Fires the earliest timer due at or before limit; false when none is due.
   bool FireNextTimer(uint64_t limit);
   void PollOnce(int timeoutMs);
-  void ReadCommands();
-  void Print(const std::string& line);
-  void Error(const std::string& message);
-  HeadlessWindow* CommandTarget(const std::string& address, int& controlId);
 
   ClockKind clock_;
   uint64_t virtualNow_ = 0;
@@ -230,10 +218,7 @@ class HeadlessHost : public IHost {
   std::function<int(const MessageBoxRecord&)> boxHook_;
   std::vector<MessageBoxRecord> boxes_;
   std::map<int, std::function<void()>> fds_;
-  std::ostream* out_ = nullptr;
-  int commandFd_ = -1;
-  std::string commandBuffer_;
-  KeyHandler keyHandler_;
+  std::function<void(const MessageBoxRecord&)> boxObserver_;
   std::vector<CDialog*> modalStack_;
   std::map<CDialog*, bool> modalEnded_;
   bool quit_ = false;
@@ -244,5 +229,7 @@ std::string EscapeForLine(const WString& text);
 // UTF-8 with control characters other than CR and LF (below 0x20, and 0x7F) written as
 // \xNN, so text from outside cannot drive a terminal.
 std::string EscapeControls(const WString& text);
+// "Yes", "No", "Cancel" or "OK".
+const char* AnswerName(int answer);
 
 }  // namespace fw

@@ -2,6 +2,7 @@
 // interpreter, message boxes, and the lifetime rules of windows.
 
 #include "framework/headless/HeadlessHost.h"
+#include "framework/headless/HeadlessTerminal.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +41,7 @@ class Probe : public CDialog {
 struct Headless : ::testing::Test {
   HeadlessHost host;
   std::ostringstream out;
-  void SetUp() override { host.SetOutput(&out); }
+  HeadlessTerminal terminal{host, out};
 };
 
 TEST_F(Headless, TimersTickAtTheirPeriod) {
@@ -95,9 +96,9 @@ TEST_F(Headless, CommandsActAsAUser) {
   Probe p(host);
   p.Create(nullptr);
   p.ShowWindow(true);
-  host.RunCommand("click 135:1068");
-  host.RunCommand("click 135:1070");
-  host.RunCommand("text 135:1063 12 345");
+  terminal.RunCommand("click 135:1068");
+  terminal.RunCommand("click 135:1070");
+  terminal.RunCommand("text 135:1063 12 345");
   EXPECT_EQ(p.events, (std::vector<std::string>{"click 1068", "click 1070", "edit 1063"}));
   EXPECT_EQ(p.GetDlgItemText(1063), u"12 345");
   EXPECT_EQ(out.str(), "");
@@ -125,7 +126,7 @@ TEST_F(Headless, CommandErrorsChangeNothing) {
   };
   for (const char* command : bad) {
     out.str("");
-    host.RunCommand(command);
+    terminal.RunCommand(command);
     const std::string printed = out.str();
     EXPECT_EQ(printed.rfind("error: ", 0), 0u) << command;
     EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 1) << command;
@@ -136,7 +137,7 @@ TEST_F(Headless, CommandErrorsChangeNothing) {
   p.ShowWindow(false);
   w->Enable(1068, true);
   out.str("");
-  host.RunCommand("click 135:1068");
+  terminal.RunCommand("click 135:1068");
   EXPECT_EQ(out.str().rfind("error: ", 0), 0u);
   EXPECT_TRUE(p.events.empty());
 }
@@ -156,7 +157,7 @@ TEST_F(Headless, FocusGoesWhereItIsGivenOrClicked) {
   code.SetFocus();
   EXPECT_EQ(host.FocusWindow(), w);
   EXPECT_EQ(host.FocusControl(), 1063);
-  host.RunCommand("click 135:1068");
+  terminal.RunCommand("click 135:1068");
   EXPECT_EQ(host.FocusControl(), 1068);
 
   // A disabled control takes the focus once it is enabled again...
@@ -201,16 +202,16 @@ TEST_F(Headless, CheckBoxesAndEdits) {
   Checker c(host);
   c.Create(nullptr);
   c.ShowWindow(true);
-  host.RunCommand("click 102:1059");
-  host.RunCommand("check 102:1059 1");  // already ticked: no click
-  host.RunCommand("check 102:1059 0");
+  terminal.RunCommand("click 102:1059");
+  terminal.RunCommand("check 102:1059 1");  // already ticked: no click
+  terminal.RunCommand("check 102:1059 0");
   EXPECT_EQ(c.clicks, (std::vector<int>{1, 0}));
-  host.RunCommand("text 102:1043 41:42");
+  terminal.RunCommand("text 102:1043 41:42");
   // The program setting the text is a change too.
   c.SetDlgItemText(1043, u"0D");
   EXPECT_EQ(c.changes, (std::vector<WString>{u"41:42", u"0D"}));
   out.str("");
-  host.RunCommand("text 102:1003 x");  // the read-only log
+  terminal.RunCommand("text 102:1003 x");  // the read-only log
   EXPECT_EQ(out.str().rfind("error: ", 0), 0u);
 }
 
@@ -269,7 +270,7 @@ TEST_F(Headless, MessageBoxesAreAnsweredAndPrinted) {
   Probe p(host);
   p.Create(nullptr);
   EXPECT_EQ(p.MessageBox(u"Sure?\r\nReally", u"Warning", MB_YESNO), IDYES);
-  host.RunCommand("answer no");
+  terminal.RunCommand("answer no");
   // An OK box does not use up the queued answer.
   EXPECT_EQ(p.MessageBox(u"Done", u"Info", MB_OK), IDOK);
   EXPECT_EQ(p.MessageBox(u"Again?", u"Warning", MB_YESNO), IDNO);
@@ -297,7 +298,7 @@ TEST_F(Headless, DefaultYesHoldsForALimitedRunOfRetryQuestions) {
   EXPECT_EQ(ask(u"Download ok, close?"), IDYES);
   EXPECT_EQ(ask(u"try again?"), IDYES);
   for (int i = 0; i < 5; ++i) {
-    host.RunCommand("answer yes");
+    terminal.RunCommand("answer yes");
     EXPECT_EQ(ask(u"try again?"), IDYES) << i;
   }
 }
@@ -371,7 +372,8 @@ TEST_F(Headless, ModalRunEndsByQuitOrDestruction) {
   EXPECT_EQ(gone.DoModal(), -1);
 
   Modal m(real, false);
-  real.RunCommand("quit");
+  std::ostringstream printed;
+  HeadlessTerminal(real, printed).RunCommand("quit");
   m.DoModal();
   EXPECT_FALSE(m.IsWindow());
 }
@@ -398,11 +400,29 @@ TEST(HeadlessEscapes, ControlCharactersNeverReachTheTerminal) {
   }
 }
 
+TEST_F(Headless, BoxLineStartsOnALineOfItsOwnAndHelpListsTheControls) {
+  // A box after a log text without a line break used to be glued onto it.
+  Checker c(host);
+  c.Create(nullptr);
+  c.ShowWindow(true);
+  terminal.PrintLog(u"scanning now...");
+  c.MessageBox(u"Done", u"Info", MB_OK);
+  terminal.PrintLog(u"Connected...\r\n");
+  c.MessageBox(u"Again", u"Info", MB_OK);
+  EXPECT_EQ(out.str(), "scanning now...\n[Info] Done -> OK\nConnected...\r\n[Info] Again -> OK\n");
+  out.str({});
+  terminal.RunCommand("help");
+  EXPECT_NE(out.str().find("102 \"Pelmor\"\n"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("  102:1011 button \"Get version\"\n"), std::string::npos);
+  EXPECT_NE(out.str().find("  102:1043 edit \"\"\n"), std::string::npos);
+  EXPECT_EQ(out.str().find("error"), std::string::npos);
+}
+
 TEST(HeadlessEscapes, LogEchoIsEscaped) {
   fw::HeadlessHost host;
   std::ostringstream out;
-  host.SetOutput(&out);
-  host.PrintLog(u"Reset Reader:\r\nX\x1B]0;owned\x07");
+  fw::HeadlessTerminal terminal(host, out);
+  terminal.PrintLog(u"Reset Reader:\r\nX\x1B]0;owned\x07");
   EXPECT_EQ(out.str(), "Reset Reader:\r\nX\\x1B]0;owned\\x07");
 }
 

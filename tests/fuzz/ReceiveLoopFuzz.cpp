@@ -18,6 +18,7 @@
 #include <deque>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include "download/DownloadDialog.h"
 #include "download/EhxMaker.h"
 #include "framework/headless/HeadlessHost.h"
+#include "framework/headless/HeadlessTerminal.h"
 #include "platform/fake/FakeSerialPorts.h"
 #include "platform/fake/FakeServices.h"
 #include "resources/Resource.h"
@@ -107,6 +109,9 @@ constexpr int kMainActions[] = {
 
 struct Session {
   fw::HeadlessHost host;
+  // Commands as the terminal takes them; what it prints is not looked at here.
+  std::ostringstream printed;
+  fw::HeadlessTerminal terminal{host, printed};
   platform::FakeSerialPorts serial;
   platform::FakeHotKeys hotKeys;
   platform::RecordingKeyOutput keys;
@@ -133,7 +138,7 @@ struct Session {
     timeLeft -= ms;
     host.Advance(ms);
   }
-  void Run(const std::string& command) { host.RunCommand(command); }
+  void Run(const std::string& command) { terminal.RunCommand(command); }
   void Click(int dialog, int control) {
     Run("click " + std::to_string(dialog) + ":" + std::to_string(control));
   }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/StdinHotKeys.h"
+#include "framework/headless/HeadlessTerminal.h"
 #include "platform/NullKeyOutput.h"
 #include "tests/app/Rig.h"
 
@@ -217,7 +218,7 @@ TEST(Soak, TerminalWithoutKeyOutputKeepsNothingPerRead) {
   const int reads = ReadsAsked();
   fw::HeadlessHost host;
   std::ostringstream printed;
-  host.SetOutput(&printed);
+  fw::HeadlessTerminal terminal(host, printed);
   host.SetDefaultRetryLimit(3);
   platform::FakeSerialPorts serial;
   app::StdinHotKeys keys(app::StdinHotKeys::Source::Terminal);
@@ -226,7 +227,7 @@ TEST(Soak, TerminalWithoutKeyOutputKeepsNothingPerRead) {
   testing_rig::FakeSupply supply;
   testing_rig::TempDir dir;
   CMainDialog dlg(host, {serial, keys, output, sound, supply, dir.Path()});
-  dlg.SetLogObserver([&host](const fw::WString& text) { host.PrintLog(text); });
+  dlg.SetLogObserver([&terminal](const fw::WString& text) { terminal.PrintLog(text); });
   dlg.Create(nullptr);
   dlg.ShowWindow(true);
   host.Advance(0);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "framework/headless/HeadlessTerminal.h"
 #include "tests/app/Rig.h"
 #include "writetag/WriteTagDialog.h"
 
@@ -24,6 +25,9 @@ constexpr const char16_t* kBlocksSuccess =
 
 struct WriteTag : ::testing::Test {
   fw::HeadlessHost host;
+  // Commands as the terminal takes them; what it prints is not looked at here.
+  std::ostringstream printed;
+  fw::HeadlessTerminal terminal{host, printed};
   platform::FakeSerialPorts serial;
   platform::RecordingSound sound;
   TempDir dir;
@@ -181,7 +185,7 @@ TEST_F(WriteTag, CodeChecksRefuseWithTheirMessages) {
 
 TEST_F(WriteTag, PastedTextLosesItsLastCharacterOnce) {
   Open();
-  host.RunCommand("text 135:1063 " + std::string(20, '7'));
+  terminal.RunCommand("text 135:1063 " + std::string(20, '7'));
   ASSERT_EQ(host.MessageBoxes().size(), 1u);
   EXPECT_EQ(LastBox(), u"Code may not exist of more than 15 characters.");
   EXPECT_EQ(host.MessageBoxes().back().caption, u"Information");
@@ -316,7 +320,7 @@ TEST_F(WriteTag, YesToTheFailureQuestionFocusesTheCodeBox) {
   for (int write : {IDC_WT_WRITE_BLOCKS, IDC_WT_WRITE_CODE}) {
     Open();
     SetCode(u"AB");
-    host.RunCommand("click 135:" + std::to_string(write));
+    terminal.RunCommand("click 135:" + std::to_string(write));
     ASSERT_EQ(host.FocusControl(), write);
     UntilWaiting();
     dlg->OnReaderAnswer("wNO");
