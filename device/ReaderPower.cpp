@@ -141,7 +141,7 @@ int GpioPins::AllocatePin(int logicalPin, bool reserve) {
   }
   if (held_) return kPinInUse;
   if (gpio_->Open(chip_, line_) != 0) return kPinFailed;
-  const int error = gpio_->RequestOutput(kConsumer, level_ ? 1 : 0);
+  const int error = gpio_->RequestAsIs(kConsumer);
   if (error != 0) {
     gpio_->Close();
     return error == EBUSY ? kPinInUse : kPinFailed;
@@ -152,9 +152,7 @@ int GpioPins::AllocatePin(int logicalPin, bool reserve) {
 
 int GpioPins::SetPinLevel(int logicalPin, bool level) {
   if (logicalPin != kReaderPowerPin || !held_) return kPinInvalid;
-  if (gpio_->SetValue(level ? 1 : 0) != 0) return kPinFailed;
-  level_ = level;
-  return kPinOk;
+  return gpio_->SetDirectionOutput(level ? 1 : 0) == 0 ? kPinOk : kPinFailed;
 }
 
 int GpioPins::GetPinLevel(int logicalPin) {

@@ -73,9 +73,11 @@ class IGpioLine {
   // Opens the chip (a path such as /dev/gpiochip0, a name such as gpiochip0, a number or a
   // label) and takes its line.
   virtual int Open(const std::string& chip, unsigned line) = 0;
-  // Requests the line as an output driven at level; EBUSY when another holder has it.
-  virtual int RequestOutput(const char* consumer, int level) = 0;
-  virtual int SetValue(int level) = 0;
+  // Requests the line as it is: its direction and level stay what they were. EBUSY when
+  // another holder has it.
+  virtual int RequestAsIs(const char* consumer) = 0;
+  // Makes the requested line an output driven at level (an output already stays one).
+  virtual int SetDirectionOutput(int level) = 0;
   // 0 or 1, or -1 on failure.
   virtual int GetValue() = 0;
   // Gives the request up.
@@ -84,10 +86,12 @@ class IGpioLine {
   virtual void Close() = 0;
 };
 
-// A GPIO line as the supply pin. Reserving opens the chip and requests the line as an output
-// for the consumer "pelmor"; giving up releases it and closes the chip, so that the line is
-// held only during a switch, like the slot pin. The request drives the level this object
-// last set (low at first), so that reserving does not change the supply on its own.
+// A GPIO line as the supply pin. Reserving opens the chip and requests the line for the
+// consumer "pelmor"; giving up releases it and closes the chip, so that the line is held
+// only during a switch, like the slot pin. The request takes the line as it is, because a
+// request as an output would have to name a level: one that differs from the line's present
+// level would cut or raise the supply before anyone asked, and a reader left powered would
+// reset. Only setting the level drives the line, as an output.
 class GpioPins : public IPinAccess {
  public:
   GpioPins(std::string chip, unsigned line, std::unique_ptr<IGpioLine> gpio);
@@ -103,7 +107,6 @@ class GpioPins : public IPinAccess {
   unsigned line_;
   std::unique_ptr<IGpioLine> gpio_;
   bool held_ = false;
-  bool level_ = false;
 };
 
 // What "sim" needs: the emulator's supply pin.

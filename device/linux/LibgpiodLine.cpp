@@ -31,18 +31,19 @@ int LibgpiodLine::Open(const std::string& chip, unsigned line) {
   return 0;
 }
 
-int LibgpiodLine::RequestOutput(const char* consumer, int level) {
+int LibgpiodLine::RequestAsIs(const char* consumer) {
   if (line_ == nullptr) return ENODEV;
+  const gpiod_line_request_config config{consumer, GPIOD_LINE_REQUEST_DIRECTION_AS_IS, 0};
   errno = 0;
-  if (gpiod_line_request_output(line_, consumer, level) != 0) return LastErrno();
+  if (gpiod_line_request(line_, &config, 0) != 0) return LastErrno();
   request_.reset(line_);
   return 0;
 }
 
-int LibgpiodLine::SetValue(int level) {
+int LibgpiodLine::SetDirectionOutput(int level) {
   if (!request_) return EPERM;
   errno = 0;
-  return gpiod_line_set_value(request_.get(), level) == 0 ? 0 : LastErrno();
+  return gpiod_line_set_direction_output(request_.get(), level) == 0 ? 0 : LastErrno();
 }
 
 int LibgpiodLine::GetValue() { return request_ ? gpiod_line_get_value(request_.get()) : -1; }

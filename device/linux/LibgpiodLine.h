@@ -15,8 +15,8 @@ namespace device {
 class LibgpiodLine : public IGpioLine {
  public:
   int Open(const std::string& chip, unsigned line) override;
-  int RequestOutput(const char* consumer, int level) override;
-  int SetValue(int level) override;
+  int RequestAsIs(const char* consumer) override;
+  int SetDirectionOutput(int level) override;
   int GetValue() override;
   void Release() override;
   void Close() override;

@@ -249,34 +249,37 @@ TEST(AlwaysOnPins, EverySwitchSucceeds) {
   }
 }
 
-// The libgpiod calls, scripted; the line's value is what was last driven.
+// The libgpiod calls over a modelled line: its direction, its level, and every level it has
+// shown, so that a pulse on the supply shows even when the line ends where it started.
 class FakeGpioLine : public IGpioLine {
  public:
   int openError = 0, requestError = 0, setError = 0;
   bool stuckLow = false;
   std::vector<std::string> calls;
   bool open = false, requested = false;
-  int value = 0;
+  bool output = false;
+  std::vector<int> levels{0};  // the last is the line's level now
 
   int Open(const std::string& chip, unsigned line) override {
     calls.push_back("open " + chip + " " + std::to_string(line));
     open = openError == 0;
     return openError;
   }
-  int RequestOutput(const char* consumer, int level) override {
-    calls.push_back(std::string("request ") + consumer + " " + std::to_string(level));
+  int RequestAsIs(const char* consumer) override {
+    calls.push_back(std::string("request ") + consumer + " as-is");
     if (!open || requestError != 0) return requestError != 0 ? requestError : ENODEV;
     requested = true;
-    value = level;
     return 0;
   }
-  int SetValue(int level) override {
-    calls.push_back("set " + std::to_string(level));
+  int SetDirectionOutput(int level) override {
+    calls.push_back("output " + std::to_string(level));
     if (!requested || setError != 0) return setError != 0 ? setError : EPERM;
-    if (!stuckLow) value = level;
+    output = true;
+    if (!stuckLow) Show(level);
     return 0;
   }
-  int GetValue() override { return requested ? value : -1; }
+  int GetValue() override { return requested ? levels.back() : -1; }
+  // The line keeps its level when it is given up, as most chips' lines do.
   void Release() override {
     calls.push_back("release");
     requested = false;
@@ -285,6 +288,11 @@ class FakeGpioLine : public IGpioLine {
     calls.push_back("close");
     requested = false;
     open = false;
+  }
+
+ private:
+  void Show(int level) {
+    if (level != levels.back()) levels.push_back(level);
   }
 };
 
@@ -300,12 +308,49 @@ TEST(GpioPins, RequestsTheLineOnlyDuringASwitch) {
   GpioRig rig;
   EXPECT_EQ(On(rig.pins).result, 0);
   EXPECT_EQ(Off(rig.pins).result, 0);
-  // Each request drives the level last set, so that reserving alone never changes the supply.
   EXPECT_EQ(rig.line->calls,
-            (std::vector<std::string>{"open gpiochip0 17", "request pelmor 0", "set 1", "release",
-                                      "close", "open gpiochip0 17", "request pelmor 1", "set 0",
-                                      "release", "close"}));
+            (std::vector<std::string>{"open gpiochip0 17", "request pelmor as-is", "output 1",
+                                      "release", "close", "open gpiochip0 17",
+                                      "request pelmor as-is", "output 0", "release", "close"}));
   EXPECT_FALSE(rig.line->open);
+}
+
+// Used to request the line as an output driven low, so that taking it cut the supply of a
+// reader left powered and reset it, before the switch on raised the line again.
+TEST(GpioPins, TakingTheLineLeavesItAsItWas) {
+  struct Case {
+    const char* name;
+    bool output;
+    int level;
+  };
+  const Case cases[] = {
+      {"output high, a reader left powered", true, 1},
+      {"output low", true, 0},
+      {"input pulled high", false, 1},
+      {"input pulled low", false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    GpioRig rig;
+    rig.line->output = c.output;
+    rig.line->levels = {c.level};
+    ASSERT_EQ(rig.pins.AllocatePin(kReaderPowerPin, true), kPinOk);
+    EXPECT_EQ(rig.pins.GetPinLevel(kReaderPowerPin), c.level);
+    EXPECT_EQ(rig.pins.AllocatePin(kReaderPowerPin, false), kPinOk);
+    EXPECT_EQ(rig.line->output, c.output);
+    EXPECT_EQ(rig.line->levels, std::vector<int>{c.level});
+  }
+}
+
+TEST(GpioPins, OnlySwitchesChangeTheLevel) {
+  GpioRig rig;
+  rig.line->output = true;
+  rig.line->levels = {1};  // powered before the program started
+  EXPECT_EQ(On(rig.pins).result, 0);
+  EXPECT_EQ(rig.line->levels, std::vector<int>{1});  // no dip on the way
+  EXPECT_EQ(Off(rig.pins).result, 0);
+  EXPECT_EQ(On(rig.pins).result, 0);
+  EXPECT_EQ(rig.line->levels, (std::vector<int>{1, 0, 1}));
 }
 
 TEST(GpioPins, FailuresMapToResultCodes) {
