@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <filesystem>
 #include <utility>
 
+#include "platform/linux/UinputKeyOutput.h"
 #include "platform/linux/UniqueFd.h"
 #include "platform/linux/UniquePtr.h"
 #include "platform/linux/VirtualKeys.h"
@@ -83,6 +86,51 @@ std::optional<uint16_t> EvdevScanButton::KeyCodeFromName(const std::string& name
   const int code = libevdev_event_code_from_name(EV_KEY, name.c_str());
   if (code < 0) return std::nullopt;
   return static_cast<uint16_t>(code);
+}
+
+std::vector<std::string> EvdevScanButton::EventDevices(const std::string& folder) {
+  std::vector<std::pair<unsigned, std::string>> numbered;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    constexpr std::string_view kPrefix = "event";
+    if (name.rfind(kPrefix, 0) != 0 || name.size() == kPrefix.size()) continue;
+    unsigned number = 0;
+    const char* end = name.data() + name.size();
+    const auto [ptr, err] = std::from_chars(name.data() + kPrefix.size(), end, number);
+    if (err != std::errc() || ptr != end) continue;
+    numbered.emplace_back(number, entry.path().string());
+  }
+  std::sort(numbered.begin(), numbered.end());
+  std::vector<std::string> paths;
+  for (auto& [number, path] : numbered) paths.push_back(std::move(path));
+  return paths;
+}
+
+std::optional<std::string> EvdevScanButton::FindDevice(uint16_t key, std::string& error, const std::string& folder) {
+  unsigned examined = 0;
+  unsigned unreadable = 0;
+  std::string firstRefusal;
+  for (const std::string& path : EventDevices(folder)) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
+      if (unreadable++ == 0) firstRefusal = path + ": " + std::strerror(errno);
+      continue;
+    }
+    libevdev* raw = nullptr;
+    if (libevdev_new_from_fd(fd.Get(), &raw) < 0) continue;
+    const LibevdevPtr device(raw);
+    ++examined;
+    const char* name = libevdev_get_name(device.get());
+    if (name && std::string_view(name) == kUinputKeyboardName) continue;
+    if (libevdev_has_event_code(device.get(), EV_KEY, key) == 1) return path;
+  }
+  error = "no input device in " + folder + " has " + KeyName(key) + " (" + std::to_string(examined) +
+          " examined";
+  if (unreadable > 0)
+    error += ", " + std::to_string(unreadable) + " not readable, such as " + firstRefusal;
+  error += ")";
+  return std::nullopt;
 }
 
 void EvdevScanButton::SetSink(Sink sink) { sink_ = std::move(sink); }

@@ -14,6 +14,10 @@
 // With DeviceGrab::Exclusive the device's events reach this program only (EVIOCGRAB), so
 // the button does not also type F24 elsewhere; that is right only for a device that is
 // nothing but the button, since a grabbed keyboard types nowhere else.
+//
+// On a Wayland session, where no program can grab keys of the desktop, the keyboard's own
+// event device serves: opened with DeviceGrab::Shared its keys still reach the compositor,
+// and the scan key's presses reach this program as well. FindDevice picks it.
 
 #include <libevdev/libevdev.h>
 #include <linux/input.h>
@@ -22,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/HotKeys.h"
 #include "platform/linux/HotKeyBook.h"
@@ -58,6 +63,14 @@ class EvdevScanButton final : public IHotKeys {
   // A key code from its name ("KEY_ENTER", "BTN_TRIGGER") or its number; nothing for an
   // unknown name. For a command line that names the scan button's key.
   static std::optional<uint16_t> KeyCodeFromName(const std::string& name);
+  // The first input device in folder, in the number order of their names (event2 before
+  // event10), that has the key: a keyboard with the scan key, or a button of its own. The
+  // program's own virtual keyboard is left out, since it has every key. Nothing, with what
+  // was found in error, when no device has it.
+  static std::optional<std::string> FindDevice(uint16_t key, std::string& error,
+                                               const std::string& folder = "/dev/input");
+  // The event devices in folder (eventN), in the order FindDevice tries them.
+  static std::vector<std::string> EventDevices(const std::string& folder);
 
   void SetSink(Sink sink) override;
   // No step frees the key here: always false.

@@ -18,8 +18,6 @@ namespace {
 
 using UinputPtr = UniquePtr<libevdev_uinput, libevdev_uinput_destroy>;
 
-constexpr const char* kDeviceName = "pelmor virtual keyboard";
-
 class LibevdevUinputDevice final : public IUinputDevice {
  public:
   // The uinput device is destroyed before its descriptor is closed (members go in reverse).
@@ -49,16 +47,11 @@ std::unique_ptr<IUinputDevice> CreateUinputKeyboard(const std::string& path, std
     error = "cannot describe the virtual keyboard: out of memory";
     return nullptr;
   }
-  libevdev_set_name(device.get(), kDeviceName);
+  libevdev_set_name(device.get(), kUinputKeyboardName);
   libevdev_enable_event_type(device.get(), EV_KEY);
-  for (unsigned vk = 0; vk <= 0xFF; ++vk) {
-    if (auto key = LinuxKeyForVk(static_cast<uint8_t>(vk)))
-      libevdev_enable_event_code(device.get(), EV_KEY, *key, nullptr);
-  }
-  for (uint32_t c = 0x20; c <= 0x7E; ++c) {
-    if (auto key = UsKeyForCharacter(c)) libevdev_enable_event_code(device.get(), EV_KEY, key->code, nullptr);
-  }
-  libevdev_enable_event_code(device.get(), EV_KEY, KEY_LEFTSHIFT, nullptr);
+  // Every key of a PC keyboard, not only those of the virtual-key table: a layout may type a
+  // character on any of them (the extra key of ISO keyboards, AltGr).
+  for (unsigned key = KEY_ESC; key <= KEY_MICMUTE; ++key) libevdev_enable_event_code(device.get(), EV_KEY, key, nullptr);
 
   libevdev_uinput* raw = nullptr;
   const int rc = libevdev_uinput_create_from_device(device.get(), fd.Get(), &raw);
@@ -70,7 +63,8 @@ std::unique_ptr<IUinputDevice> CreateUinputKeyboard(const std::string& path, std
                                                 UinputPtr(raw));
 }
 
-UinputKeyOutput::UinputKeyOutput(std::unique_ptr<IUinputDevice> device) : device_(std::move(device)) {}
+UinputKeyOutput::UinputKeyOutput(std::unique_ptr<IUinputDevice> device, KeyLayout layout, MissingReport report)
+    : device_(std::move(device)), layout_(std::move(layout)), report_(std::move(report)) {}
 
 std::unique_ptr<UinputKeyOutput> UinputKeyOutput::Create(std::string& error, const std::string& path) {
   std::unique_ptr<IUinputDevice> device = CreateUinputKeyboard(path, error);
@@ -78,36 +72,36 @@ std::unique_ptr<UinputKeyOutput> UinputKeyOutput::Create(std::string& error, con
   return std::make_unique<UinputKeyOutput>(std::move(device));
 }
 
-bool UinputKeyOutput::Key(uint16_t code, Move move) {
-  const bool written = device_->WriteEvent(EV_KEY, code, move == Move::Down ? 1 : 0);
+void UinputKeyOutput::ReportMissing(uint32_t character) {
+  if (reported_.insert(character).second && report_) report_(character);
+}
+
+std::vector<KeyStep> UinputKeyOutput::CharacterSteps(uint32_t character) {
+  std::vector<KeyStep> steps = CharacterKeySteps(layout_, character);
+  if (steps.empty() && !IsUntypable(character)) ReportMissing(character);
+  return steps;
+}
+
+std::vector<KeyStep> UinputKeyOutput::VirtualKeySteps(uint8_t vk, KeyMove move) {
+  uint32_t missing = 0;
+  std::vector<KeyStep> steps = VirtualKeyKeySteps(layout_, vk, move, &missing);
+  if (missing != 0) ReportMissing(missing);
+  return steps;
+}
+
+bool UinputKeyOutput::Send(const KeyStep& step) {
+  const bool written = device_->WriteEvent(EV_KEY, step.key, step.move == KeyMove::Down ? 1 : 0);
   return device_->Sync() && written;
 }
 
 void UinputKeyOutput::KeybdEvent(uint8_t vk, uint8_t, uint32_t flags, uintptr_t) {
   if (IsActivityKey(vk)) return;
-  const std::optional<uint16_t> key = LinuxKeyForVk(vk);
-  if (!key) return;
-  Key(*key, (flags & KEYEVENTF_KEYUP) == 0 ? Move::Down : Move::Up);
+  pacer_.VirtualKey(vk, (flags & KEYEVENTF_KEYUP) == 0 ? KeyMove::Down : KeyMove::Up);
 }
 
 bool UinputKeyOutput::PostKeybdMessage(intptr_t, unsigned, unsigned, unsigned count, const unsigned*,
                                        const uint32_t* characters) {
-  if (count == 0) return true;
-  if (!characters) return false;
-  bool ok = true;
-  unsigned typed = 0;
-  for (unsigned i = 0; i < count && ok; ++i) {
-    const std::optional<UsKey> key = UsKeyForCharacter(characters[i]);
-    if (!key) continue;
-    // Every key pressed is released again, even after a refused write, so that no key or
-    // Shift stays down in the readers.
-    if (key->shift) ok = Key(KEY_LEFTSHIFT, Move::Down) && ok;
-    ok = Key(key->code, Move::Down) && ok;
-    ok = Key(key->code, Move::Up) && ok;
-    if (key->shift) ok = Key(KEY_LEFTSHIFT, Move::Up) && ok;
-    if (ok) ++typed;
-  }
-  return ok && typed > 0;
+  return pacer_.Characters(characters, count);
 }
 
 }  // namespace platform

@@ -253,6 +253,13 @@ std::optional<uint32_t> KeysymForVk(uint8_t vk) {
   return std::nullopt;
 }
 
+std::optional<uint32_t> CharacterForVk(uint8_t vk) {
+  const std::optional<uint32_t> keysym = KeysymForVk(vk);
+  // Latin-1 keysyms are their characters.
+  if (!keysym || *keysym > 0xFF || IsUntypable(*keysym)) return std::nullopt;
+  return keysym;
+}
+
 std::optional<uint16_t> LinuxKeyForVk(uint8_t vk) {
   if (const VkEntry* e = FindVk(vk)) return e->key;
   return std::nullopt;

@@ -27,6 +27,11 @@ inline bool IsActivityKey(uint8_t vk) { return vk == kVkActivity; }
 // (0x41 "A" is the keysym "a"). Nothing for a code the table does not hold.
 std::optional<uint32_t> KeysymForVk(uint8_t vk);
 
+// The character a virtual key stands for: its keysym when that is a printable Latin-1
+// character (the letters in lower case, the digits, blank, the punctuation keys). Nothing
+// for the other keys (Enter, Tab, the function keys, the keypad).
+std::optional<uint32_t> CharacterForVk(uint8_t vk);
+
 // The Linux input key code (KEY_*) of a virtual key. Nothing for a code the table does not
 // hold.
 std::optional<uint16_t> LinuxKeyForVk(uint8_t vk);

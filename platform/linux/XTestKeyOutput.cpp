@@ -111,7 +111,7 @@ class Keymap {
 
 }  // namespace
 
-struct XTestKeyOutput::Impl {
+struct XTestKeyOutput::Impl final : IKeySteps {
   struct Borrowed {
     unsigned keycode;
     KeySym keysym;
@@ -125,8 +125,14 @@ struct XTestKeyOutput::Impl {
   void DrainEvents();
   std::optional<KeyStroke> StrokeFor(Keymap& keymap, KeySym keysym, bool canShift);
   std::optional<unsigned> Borrow(Keymap& keymap, KeySym keysym);
-  void Type(const KeyStroke& stroke, unsigned shiftKeycode);
   void GiveBack();
+
+  std::vector<KeyStep> CharacterSteps(uint32_t character) override;
+  std::vector<KeyStep> VirtualKeySteps(uint8_t vk, KeyMove move) override;
+  bool Send(const KeyStep& step) override;
+  // The events reach the server, in order, before the caller goes on: the keys after them
+  // (the suffix) may come on another path, and a delay counts from their arrival.
+  void Flush() override { XSync(display.get(), False); }
 };
 
 void XTestKeyOutput::Impl::DrainEvents() {
@@ -183,12 +189,35 @@ std::optional<unsigned> XTestKeyOutput::Impl::Borrow(Keymap& keymap, KeySym keys
   return keycode;
 }
 
-void XTestKeyOutput::Impl::Type(const KeyStroke& stroke, unsigned shiftKeycode) {
-  Display* d = display.get();
-  if (stroke.shift) XTestFakeKeyEvent(d, shiftKeycode, True, CurrentTime);
-  XTestFakeKeyEvent(d, stroke.keycode, True, CurrentTime);
-  XTestFakeKeyEvent(d, stroke.keycode, False, CurrentTime);
-  if (stroke.shift) XTestFakeKeyEvent(d, shiftKeycode, False, CurrentTime);
+std::vector<KeyStep> XTestKeyOutput::Impl::CharacterSteps(uint32_t character) {
+  const std::optional<uint32_t> keysym = KeysymForCharacter(character);
+  if (!keysym) return {};
+  DrainEvents();
+  Keymap keymap(display.get());
+  std::optional<KeyStroke> shift = keymap.Find(XK_Shift_L);
+  if (!shift) shift = keymap.Find(XK_Shift_R);
+  const std::optional<KeyStroke> stroke = StrokeFor(keymap, *keysym, shift.has_value());
+  if (!stroke) return {};
+  const auto key = static_cast<uint16_t>(stroke->keycode);
+  if (!stroke->shift) return {{key, KeyMove::Down}, {key, KeyMove::Up}};
+  const auto shiftKey = static_cast<uint16_t>(shift->keycode);
+  return {{shiftKey, KeyMove::Down}, {key, KeyMove::Down}, {key, KeyMove::Up}, {shiftKey, KeyMove::Up}};
+}
+
+std::vector<KeyStep> XTestKeyOutput::Impl::VirtualKeySteps(uint8_t vk, KeyMove move) {
+  const std::optional<uint32_t> keysym = KeysymForVk(vk);
+  if (!keysym) return {};
+  DrainEvents();
+  Keymap keymap(display.get());
+  // A virtual key names a key, not a character: it is pressed as it is, without Shift.
+  const std::optional<KeyStroke> stroke = StrokeFor(keymap, *keysym, true);
+  if (!stroke) return {};
+  return {{static_cast<uint16_t>(stroke->keycode), move}};
+}
+
+bool XTestKeyOutput::Impl::Send(const KeyStep& step) {
+  XTestFakeKeyEvent(display.get(), step.key, step.move == KeyMove::Down ? True : False, CurrentTime);
+  return true;
 }
 
 void XTestKeyOutput::Impl::GiveBack() {
@@ -206,9 +235,14 @@ void XTestKeyOutput::Impl::GiveBack() {
   XSync(d, False);
 }
 
-XTestKeyOutput::XTestKeyOutput(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+XTestKeyOutput::XTestKeyOutput(std::unique_ptr<Impl> impl)
+    : impl_(std::move(impl)), pacer_(std::make_unique<KeyPacer>(*impl_)) {}
 
-XTestKeyOutput::~XTestKeyOutput() { impl_->GiveBack(); }
+XTestKeyOutput::~XTestKeyOutput() {
+  // What is still queued is typed before the borrowed keycodes lose their keysyms.
+  pacer_.reset();
+  impl_->GiveBack();
+}
 
 std::unique_ptr<XTestKeyOutput> XTestKeyOutput::Open(const char* displayName, std::string& error) {
   DisplayPtr display(XOpenDisplay(displayName));
@@ -231,48 +265,22 @@ std::unique_ptr<XTestKeyOutput> XTestKeyOutput::Open(const char* displayName, st
 }
 
 void XTestKeyOutput::KeybdEvent(uint8_t vk, uint8_t, uint32_t flags, uintptr_t) {
-  Display* d = impl_->display.get();
   const bool down = (flags & KEYEVENTF_KEYUP) == 0;
   if (IsActivityKey(vk)) {
+    // Not a key: it need not wait for the keys queued before it.
     if (down) {
+      Display* d = impl_->display.get();
       XResetScreenSaver(d);
       XFlush(d);
     }
     return;
   }
-  const std::optional<uint32_t> keysym = KeysymForVk(vk);
-  if (!keysym) return;
-  impl_->DrainEvents();
-  Keymap keymap(d);
-  // A virtual key names a key, not a character: it is pressed as it is, without Shift.
-  const std::optional<KeyStroke> stroke = impl_->StrokeFor(keymap, *keysym, true);
-  if (!stroke) return;
-  XTestFakeKeyEvent(d, stroke->keycode, down ? True : False, CurrentTime);
-  XFlush(d);
+  pacer_->VirtualKey(vk, down ? KeyMove::Down : KeyMove::Up);
 }
 
 bool XTestKeyOutput::PostKeybdMessage(intptr_t, unsigned, unsigned, unsigned count, const unsigned*,
                                       const uint32_t* characters) {
-  if (count == 0) return true;
-  if (!characters) return false;
-  Display* d = impl_->display.get();
-  impl_->DrainEvents();
-  Keymap keymap(d);
-  std::optional<KeyStroke> shift = keymap.Find(XK_Shift_L);
-  if (!shift) shift = keymap.Find(XK_Shift_R);
-  unsigned typed = 0;
-  for (unsigned i = 0; i < count; ++i) {
-    const std::optional<uint32_t> keysym = KeysymForCharacter(characters[i]);
-    if (!keysym) continue;
-    const std::optional<KeyStroke> stroke = impl_->StrokeFor(keymap, *keysym, shift.has_value());
-    if (!stroke) continue;
-    impl_->Type(*stroke, shift ? shift->keycode : 0);
-    ++typed;
-  }
-  // The events reach the server, in order, before the caller goes on (the suffix keys
-  // follow on the same connection).
-  XSync(d, False);
-  return typed > 0;
+  return pacer_->Characters(characters, count);
 }
 
 size_t XTestKeyOutput::BorrowedCount() const { return impl_->borrowed.size(); }

@@ -23,6 +23,9 @@
 // Virtual key 0x5F, the activity signal of the receive loop, types nothing: its key-down
 // resets the X screen saver, as a key press would, without an event for the focused window.
 //
+// The key events go through a KeyPacer (Pacer()), which can space them with a delay; the
+// keymap is read for each character just before its key events are sent.
+//
 // Keys typed while the user holds a modifier or has Caps Lock on combine with it, as they
 // would for a person typing. Not thread-safe: used from the user interface thread.
 
@@ -31,6 +34,7 @@
 #include <string>
 
 #include "platform/KeyOutput.h"
+#include "platform/linux/KeyPacer.h"
 
 namespace platform {
 
@@ -46,22 +50,26 @@ class XTestKeyOutput final : public IKeyOutput {
   XTestKeyOutput& operator=(const XTestKeyOutput&) = delete;
 
   // Presses (flags 0) or releases (KEYEVENTF_KEYUP) the key of vk; scan and extraInfo are
-  // not used. A virtual key without keysym does nothing. The events are sent before it
-  // returns.
+  // not used. A virtual key without keysym does nothing. Without a delay the event is sent
+  // before it returns.
   void KeybdEvent(uint8_t vk, uint8_t scan, uint32_t flags, uintptr_t extraInfo) override;
   // Types the count characters into the focus window (the only window XTEST can reach, so
   // window, vk, keyStateFlags and shiftStates are not used). Returns when the server has
-  // processed every event. Returns false when characters were given and none was typed.
+  // processed every event (without a delay; with one, the pacer sends them later). Returns
+  // false when characters were given and none was typed.
   bool PostKeybdMessage(intptr_t window, unsigned vk, unsigned keyStateFlags, unsigned count,
                         const unsigned* shiftStates, const uint32_t* characters) override;
 
   // The keycodes that hold a borrowed keysym now.
   size_t BorrowedCount() const;
 
+  KeyPacer& Pacer() { return *pacer_; }
+
  private:
   struct Impl;
   explicit XTestKeyOutput(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
+  std::unique_ptr<KeyPacer> pacer_;
 };
 
 }  // namespace platform

@@ -3,8 +3,12 @@
 
 #include "platform/linux/EvdevScanButton.h"
 
+#include <stdlib.h>
+
 #include <cerrno>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <set>
 #include <utility>
 #include <vector>
@@ -182,6 +186,23 @@ TEST(EvdevScanButtonOpenTest, KeyNamesAndOpenFailures) {
   error.clear();
   EXPECT_EQ(EvdevScanButton::Open("/dev/null", DeviceGrab::Shared, {}, error), nullptr);
   EXPECT_NE(error.find("/dev/null is no input device"), std::string::npos) << error;
+}
+
+// --scan-device auto tries event2 before event10, and names the key it looked for.
+TEST(EvdevScanButtonFindTest, EventDevicesInNumberOrderAndAFolderWithoutDevices) {
+  char pattern[] = "/tmp/pelmor-input-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  const std::filesystem::path folder = pattern;
+  for (const char* name : {"event10", "event2", "mouse0", "event0", "eventX", "event", "event1a"})
+    std::ofstream(folder / name) << "";
+  EXPECT_EQ(EvdevScanButton::EventDevices(folder.string()),
+            (std::vector<std::string>{(folder / "event0").string(), (folder / "event2").string(),
+                                      (folder / "event10").string()}));
+  std::string error;
+  EXPECT_EQ(EvdevScanButton::FindDevice(KEY_F24, error, folder.string()), std::nullopt);
+  EXPECT_NE(error.find("no input device in " + folder.string() + " has KEY_F24"), std::string::npos) << error;
+  std::filesystem::remove_all(folder);
+  EXPECT_TRUE(EvdevScanButton::EventDevices(folder.string()).empty());
 }
 
 }  // namespace

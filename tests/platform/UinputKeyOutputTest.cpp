@@ -4,6 +4,7 @@
 
 #include <linux/input-event-codes.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,31 @@ TEST_F(UinputKeyOutputTest, ARefusedWriteStopsTypingButReleasesShift) {
   device->failAfter = 2;
   EXPECT_FALSE(Type(U"Ab"));
   EXPECT_EQ(log, (Log{"+42", "|", "+30", "|", "-30", "|", "-42", "|"}));
+}
+
+// On a French layout "1" is Shift with the top row's first key and "a" the key a US
+// keyboard has Q on; the prefix key A types "a" too. A Chinese character has no key: it is
+// left out and told once.
+TEST(UinputLayoutTest, CharactersAndCharacterKeysAreTypedForTheUsersLayout) {
+  std::string error;
+  std::optional<KeyLayout> fr = KeyLayout::Compile({"fr", ""}, error);
+  ASSERT_TRUE(fr.has_value()) << error;
+  Log log;
+  std::vector<uint32_t> reported;
+  UinputKeyOutput output(std::make_unique<RecordingDevice>(log), *fr,
+                         [&reported](uint32_t c) { reported.push_back(c); });
+  const uint32_t code[] = {U'1', 0x4E2D, U'a', 0x4E2D};
+  const unsigned shifts[] = {3, 3, 3, 3};
+  EXPECT_TRUE(output.PostKeybdMessage(-1, 13, 3, 4, shifts, code));
+  output.KeybdEvent(0x41, 0, 0, 0);
+  output.KeybdEvent(0x41, 0, KEYEVENTF_KEYUP, 0);
+  output.KeybdEvent(0x0D, 0, 0, 0);
+  EXPECT_EQ(log, (Log{"+42", "|", "+2", "|", "-2", "|", "-42", "|",  // 1
+                      "+16", "|", "-16", "|",                          // a
+                      "+16", "|", "-16", "|",                          // the key A
+                      "+28", "|"}));                                   // Enter
+  EXPECT_FALSE(output.PostKeybdMessage(-1, 13, 3, 1, shifts, &code[1]));
+  EXPECT_EQ(reported, std::vector<uint32_t>{0x4E2D});
 }
 
 TEST(UinputKeyboardTest, CreationFailureIsReported) {
