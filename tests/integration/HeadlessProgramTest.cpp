@@ -1,5 +1,6 @@
 // The pelmor program itself in --headless mode, driven through its standard input and
-// read from its standard output, as a script or a kiosk would use it.
+// read from its standard output, as a script or a kiosk would use it; and, for the signals
+// that end it, in its window run on Qt's offscreen platform.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,6 +12,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,7 +27,8 @@ constexpr int kBudgetMs = 8000;
 
 class Program {
  public:
-  explicit Program(std::vector<std::string> args) {
+  // inChild runs in the child just before the program starts, to change what it inherits.
+  explicit Program(std::vector<std::string> args, const std::function<void()>& inChild = {}) {
     int in[2];
     int out[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
@@ -30,6 +36,13 @@ class Program {
     if (pid_ == 0) {
       ::dup2(in[0], STDIN_FILENO);
       ::dup2(out[1], STDOUT_FILENO);
+      // The program gets the signals as a shell would leave them, whatever this test was
+      // started with (nohup, a runner that blocks some).
+      for (const int sig : {SIGHUP, SIGINT, SIGTERM}) ::signal(sig, SIG_DFL);
+      sigset_t none;
+      sigemptyset(&none);
+      ::sigprocmask(SIG_SETMASK, &none, nullptr);
+      if (inChild) inChild();
       std::vector<char*> argv;
       args.insert(args.begin(), PELMOR_BINARY);
       for (auto& a : args) argv.push_back(a.data());
@@ -119,6 +132,21 @@ class Program {
     }
   }
   void Signal(int sig) { ::kill(pid_, sig); }
+  // Whether the program has a handler for sig, or ignores it, by the kernel's account.
+  bool Catches(int sig) const { return SignalSet("SigCgt:") & SignalBit(sig); }
+  bool Ignores(int sig) const { return SignalSet("SigIgn:") & SignalBit(sig); }
+  // Waits until the program has a handler for sig: a window run says nothing on standard
+  // output when it is ready. False when it ends or the budget runs out first.
+  bool WaitUntilItCatches(int sig, int budgetMs = kBudgetMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(budgetMs);
+    while (!Catches(sig)) {
+      if (std::chrono::steady_clock::now() >= end || Ended()) return false;
+      pollfd p{stdout_, POLLIN, 0};
+      ::poll(&p, stdout_ >= 0 ? 1 : 0, 10);
+      Collect();
+    }
+    return true;
+  }
   void CloseInput() {
     ::close(stdin_);
     stdin_ = -1;
@@ -126,6 +154,23 @@ class Program {
   const std::string& Output() const { return output_; }
 
  private:
+  // Whether the process has ended, leaving it to Wait() to collect.
+  bool Ended() const {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == pid_;
+  }
+  static uint64_t SignalBit(int sig) { return uint64_t{1} << (sig - 1); }
+  // A signal mask line of /proc/PID/status; 0 when the process is gone.
+  uint64_t SignalSet(const std::string& field) const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+      if (line.compare(0, field.size(), field) == 0)
+        return std::stoull(line.substr(field.size()), nullptr, 16);
+    return 0;
+  }
+
   pid_t pid_ = -1;
   int stdin_ = -1;
   int stdout_ = -1;
@@ -172,6 +217,50 @@ TEST(HeadlessProgram, EndOfInputKeepsItRunningUntilASignal) {
   EXPECT_EQ(p.Wait(300), -1);  // still running
   p.Signal(SIGTERM);
   EXPECT_EQ(p.Wait(), 0) << p.Output();
+}
+
+// Interrupt, termination and hangup all end the program as "quit" does: disconnected, the
+// reader switched off, exit status 0. A hangup used to kill it, the reader left powered.
+TEST(HeadlessProgram, SignalsEndItWithADisconnect) {
+  for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    testing_rig::TempDir dir;
+    Program p({"--headless", "--simulate", "--app-dir", dir.Path().string()});
+    ASSERT_TRUE(p.WaitFor("Version: ")) << p.Output();
+    p.Signal(sig);
+    EXPECT_EQ(p.Wait(), 0) << p.Output();
+    EXPECT_NE(p.Output().find("Successfully disconnected!\r\n"), std::string::npos) << p.Output();
+    EXPECT_EQ(p.Output().find("Switch reader off Error"), std::string::npos) << p.Output();
+  }
+}
+
+// Started under nohup, the program keeps running when its terminal goes away.
+TEST(HeadlessProgram, AHangupItsStarterIgnoresStaysIgnored) {
+  testing_rig::TempDir dir;
+  Program p({"--headless", "--simulate", "--app-dir", dir.Path().string()},
+            [] { ::signal(SIGHUP, SIG_IGN); });
+  ASSERT_TRUE(p.WaitFor("Version: ")) << p.Output();
+  EXPECT_TRUE(p.Ignores(SIGHUP));
+  EXPECT_FALSE(p.Catches(SIGHUP));
+  p.Signal(SIGTERM);
+  EXPECT_EQ(p.Wait(), 0) << p.Output();
+}
+
+// The window run closes its main window on each of them; with no log on standard output,
+// the exit status tells a close (0) from a kill (128 + the signal).
+TEST(WindowProgram, SignalsCloseTheWindow) {
+  for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    testing_rig::TempDir dir;
+    Program p({"--simulate", "--app-dir", dir.Path().string()}, [] {
+      ::unsetenv("DISPLAY");
+      ::unsetenv("WAYLAND_DISPLAY");
+      ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    });
+    ASSERT_TRUE(p.WaitUntilItCatches(sig));
+    p.Signal(sig);
+    EXPECT_EQ(p.Wait(), 0);
+  }
 }
 
 TEST(HeadlessProgram, BadCommandLine) {
