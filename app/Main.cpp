@@ -21,6 +21,7 @@
 #include "framework/headless/HeadlessTerminal.h"
 #include "framework/qt/QtHost.h"
 #include "platform/NullKeyOutput.h"
+#include "resources/Templates.h"
 #include "platform/linux/CanberraSound.h"
 #include "platform/linux/EvdevScanButton.h"
 #include "platform/linux/PosixSerialPorts.h"
@@ -206,7 +207,7 @@ int RunWindows(int argc, char** argv, MainDialogServices& services, const ScanKe
   QApplication qapp(argc, argv);
   // The window's desktop entry, by which Wayland compositors and docks find its icon.
   QGuiApplication::setDesktopFileName(QStringLiteral("pelmor"));
-  fw::QtHost host(pictureDir);
+  fw::QtHost host(res::PictureFilesIn(pictureDir));
   WatchKeys(host, keys.fd, keys.dispatch);
   CMainDialog* mainDialog = nullptr;
   host.WatchFd(g_signalPipe[0], [&mainDialog] {

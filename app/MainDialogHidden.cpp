@@ -58,7 +58,7 @@ void CMainDialog::EnterHiddenMode() {
   ShowWindow(false);
   // On a desktop, a program out of sight is found in the tray; a click brings it back as
   // the orange key does.
-  Host().ShowTrayIcon(kTrayToolTip, [this] { OnHotKey(kHotKeyF22, platform::VK_F22 << 16); });
+  Host().ShowTrayIcon(m_hIcon, kTrayToolTip, [this] { OnHotKey(kHotKeyF22, platform::VK_F22 << 16); });
 }
 
 void CMainDialog::OnHotKey(int id, uint32_t lparam) {

@@ -142,8 +142,8 @@ class IHost {
   // An icon in the desktop's system tray, where there is one, with a tool tip; a click on
   // it calls onActivated from the message loop. Showing it again replaces the tool tip and
   // the callback. Hosts without a tray do nothing.
-  virtual void ShowTrayIcon(const WString& toolTip, std::function<void()> onActivated) {
-    (void)toolTip, (void)onActivated;
+  virtual void ShowTrayIcon(int iconResource, const WString& toolTip, std::function<void()> onActivated) {
+    (void)iconResource, (void)toolTip, (void)onActivated;
   }
   virtual void HideTrayIcon() {}
 };

@@ -134,6 +134,13 @@ const char* PictureFile(int resource) {
   }
 }
 
+std::function<std::filesystem::path(int)> PictureFilesIn(std::filesystem::path folder) {
+  return [folder = std::move(folder)](int resource) {
+    const char* file = PictureFile(resource);
+    return file ? folder / file : std::filesystem::path();
+  };
+}
+
 const fw::DialogTemplate* FindDialogTemplate(int templateId) {
   switch (templateId) {
     case res::IDD_MAIN:

@@ -1,6 +1,9 @@
 #pragma once
 // The three dialog templates and the picture resources of the program.
 
+#include <filesystem>
+#include <functional>
+
 #include "framework/Template.h"
 
 namespace res {
@@ -20,5 +23,8 @@ const fw::DialogTemplate* FindDialogTemplate(int templateId);
 
 // Resource file name (PNG) of a picture resource, relative to the resources folder.
 const char* PictureFile(int resource);
+// The files of the picture resources in a folder, for the window host: an empty path for a
+// resource that has none.
+std::function<std::filesystem::path(int)> PictureFilesIn(std::filesystem::path folder);
 
 }  // namespace res

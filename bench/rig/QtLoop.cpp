@@ -12,6 +12,7 @@
 #include "bench/rig/BenchRig.h"
 #include "framework/qt/QtHost.h"
 #include "framework/qt/QtWindow.h"
+#include "resources/Templates.h"
 
 namespace bench {
 
@@ -43,7 +44,7 @@ class BoxAnswerer : public QObject {
 
 class QtLoop : public Loop {
  public:
-  QtLoop() : host_(std::filesystem::path(PELMOR_BENCH_PICTURE_DIR)) {}
+  QtLoop() : host_(res::PictureFilesIn(PELMOR_BENCH_PICTURE_DIR)) {}
   ~QtLoop() override { SetBoxAnswer(nullptr); }
 
   fw::IHost& Host() override { return host_; }

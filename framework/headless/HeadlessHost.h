@@ -124,7 +124,7 @@ class HeadlessHost : public IHost {
   void WatchFd(int fd, std::function<void()> onReadable) override;
   void UnwatchFd(int fd) override;
   // The tray icon is kept as its tool tip (empty: no icon), and a test clicks it.
-  void ShowTrayIcon(const WString& toolTip, std::function<void()> onActivated) override {
+  void ShowTrayIcon(int, const WString& toolTip, std::function<void()> onActivated) override {
     trayToolTip_ = toolTip;
     trayActivated_ = std::move(onActivated);
   }

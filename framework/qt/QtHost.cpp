@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "framework/qt/QtWindow.h"
-#include "resources/Templates.h"
 
 namespace fw {
 
@@ -47,7 +46,7 @@ struct QtHost::Impl {
     }
   }
 
-  std::filesystem::path pictureDir;
+  PictureFiles pictures;
   std::vector<ModalRun*> runs;  // innermost last
   // Dialogs whose modal run was ended before it started.
   std::set<CDialog*> endedEarly;
@@ -56,8 +55,8 @@ struct QtHost::Impl {
   std::function<void()> trayActivated;
 };
 
-QtHost::QtHost(std::filesystem::path pictureDir) : impl_(std::make_shared<Impl>()) {
-  impl_->pictureDir = std::move(pictureDir);
+QtHost::QtHost(PictureFiles pictures) : impl_(std::make_shared<Impl>()) {
+  impl_->pictures = std::move(pictures);
 }
 
 QtHost::~QtHost() {
@@ -67,11 +66,11 @@ QtHost::~QtHost() {
   impl_->tray = nullptr;
 }
 
-void QtHost::ShowTrayIcon(const WString& toolTip, std::function<void()> onActivated) {
+void QtHost::ShowTrayIcon(int iconResource, const WString& toolTip, std::function<void()> onActivated) {
   if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
   impl_->trayActivated = std::move(onActivated);
   if (!impl_->tray) {
-    const QString icon = QString::fromStdString((impl_->pictureDir / res::PictureFile(res::IDR_MAINFRAME)).string());
+    const QString icon = QString::fromStdString(impl_->pictures(iconResource).string());
     impl_->tray = new QSystemTrayIcon(QIcon(icon));
     std::weak_ptr<Impl> host = impl_;
     QObject::connect(impl_->tray, &QSystemTrayIcon::activated,
@@ -91,7 +90,6 @@ void QtHost::HideTrayIcon() {
   if (impl_->tray) impl_->tray->hide();
 }
 
-const std::filesystem::path& QtHost::PictureDir() const { return impl_->pictureDir; }
 
 std::unique_ptr<IWindow> QtHost::CreateDialogWindow(CDialog& dialog, const DialogTemplate& tpl,
                                                     CDialog* owner) {
@@ -101,7 +99,7 @@ std::unique_ptr<IWindow> QtHost::CreateDialogWindow(CDialog& dialog, const Dialo
     if (auto* ownerWindow = dynamic_cast<QtWindow*>(owner->Window())) parent = ownerWindow->Widget();
   }
   std::weak_ptr<Impl> host = impl_;
-  return std::make_unique<QtWindow>(dialog, tpl, parent, impl_->pictureDir,
+  return std::make_unique<QtWindow>(dialog, tpl, parent, impl_->pictures,
                                     [host](CDialog& destroyed) {
                                       if (auto impl = host.lock()) impl->WindowDestroyed(&destroyed);
                                     });

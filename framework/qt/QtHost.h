@@ -6,16 +6,21 @@
 // anything. A QApplication must exist before the host is made and outlive it.
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "framework/Dialog.h"
 
 namespace fw {
 
+// The file of a picture resource by its id.
+using PictureFiles = std::function<std::filesystem::path(int resource)>;
+
 class QtHost final : public IHost {
  public:
-  // pictureDir: the folder of the picture resources, PNG files named by res::PictureFile.
-  explicit QtHost(std::filesystem::path pictureDir);
+  // pictures: the file of a picture resource (an icon, a bitmap control's picture); an
+  // empty path for a resource that has none.
+  explicit QtHost(PictureFiles pictures);
   ~QtHost() override;
   QtHost(const QtHost&) = delete;
   QtHost& operator=(const QtHost&) = delete;
@@ -33,10 +38,9 @@ class QtHost final : public IHost {
   void WatchFd(int fd, std::function<void()> onReadable) override;
   void UnwatchFd(int fd) override;
   // Shown only where the desktop has a system tray; the icon is the program's own.
-  void ShowTrayIcon(const WString& toolTip, std::function<void()> onActivated) override;
+  void ShowTrayIcon(int iconResource, const WString& toolTip, std::function<void()> onActivated) override;
   void HideTrayIcon() override;
 
-  const std::filesystem::path& PictureDir() const;
 
  private:
   struct Impl;

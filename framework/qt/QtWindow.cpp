@@ -27,7 +27,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "resources/Templates.h"
 
 namespace fw {
 
@@ -204,10 +203,10 @@ bool DialogWidget::eventFilter(QObject* watched, QEvent* event) {
 // ---------------------------------------------------------------------------------------
 
 QtWindow::QtWindow(CDialog& dialog, const DialogTemplate& tpl, QWidget* parent,
-                   const std::filesystem::path& pictureDir,
+                   std::function<std::filesystem::path(int)> pictures,
                    std::function<void(CDialog&)> onDestroyed)
     : dialog_(dialog),
-      pictureDir_(pictureDir),
+      pictures_(std::move(pictures)),
       onDestroyed_(std::move(onDestroyed)),
       widget_(new DialogWidget(*this, parent)),
       guard_(std::make_unique<QObject>()) {
@@ -426,9 +425,9 @@ const QtWindow::ControlState* QtWindow::Find(int id, ControlKind kind) const {
 }
 
 QPixmap QtWindow::Picture(int resource) const {
-  const char* file = res::PictureFile(resource);
-  if (!file) return QPixmap();
-  return QPixmap(QString::fromStdString((pictureDir_ / file).string()));
+  const std::filesystem::path file = pictures_ ? pictures_(resource) : std::filesystem::path();
+  if (file.empty()) return QPixmap();
+  return QPixmap(QString::fromStdString(file.string()));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -76,7 +76,7 @@ class QtWindow final : public IWindow {
   // parent: the owner's widget for modeless secondary dialogs, so they stay above it.
   // onDestroyed runs from the destructor; the host ends modal runs with it.
   QtWindow(CDialog& dialog, const DialogTemplate& tpl, QWidget* parent,
-           const std::filesystem::path& pictureDir, std::function<void(CDialog&)> onDestroyed);
+           std::function<std::filesystem::path(int)> pictures, std::function<void(CDialog&)> onDestroyed);
   ~QtWindow() override;
   QtWindow(const QtWindow&) = delete;
   QtWindow& operator=(const QtWindow&) = delete;
@@ -167,7 +167,7 @@ class QtWindow final : public IWindow {
   void CloseBoxes();
 
   CDialog& dialog_;
-  std::filesystem::path pictureDir_;
+  std::function<std::filesystem::path(int)> pictures_;
   std::function<void(CDialog&)> onDestroyed_;
   QPointer<DialogWidget> widget_;
   // The receiver of every connection to the widgets: deleting it cuts them all at once.

@@ -89,7 +89,7 @@ class GuiTest : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(static_cast<fw::QtWindow*>(dialog.Window())->Widget()));
   }
 
-  fw::QtHost host_{PELMOR_PICTURE_DIR};
+  fw::QtHost host_{res::PictureFilesIn(PELMOR_PICTURE_DIR)};
 };
 
 // Calls act with the message box once one is open, from the event loop the box runs. Gives

@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
   }
   QDir().mkpath(outDir);
 
-  fw::QtHost host(PELMOR_PICTURE_DIR);
+  fw::QtHost host(res::PictureFilesIn(PELMOR_PICTURE_DIR));
   fw::CDialog main(host, res::MainTemplate());
   fw::CDialog writeTag(host, res::WriteTagTemplate());
   fw::CDialog download(host, res::DownloadTemplate());
