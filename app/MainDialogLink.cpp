@@ -125,7 +125,7 @@ void CMainDialog::OnReaderLost() {
   PlayEventSound(device::kSoundConnectError);
   Disconnect(DisconnectKind::Lost);
   if (m_pWriteTagDlg && m_pWriteTagDlg->IsWindow()) m_pWriteTagDlg->SetPort(0);
-  if (m_pDownloadDlg && m_pDownloadDlg->IsWindow()) m_pDownloadDlg->SetPort(0);
+  if (m_pDownloadDlg && m_pDownloadDlg->IsWindow()) m_pDownloadDlg->OnReaderLost();
   WatchForReader();
 }
 

@@ -177,14 +177,46 @@ void CDownloadDialog::OnTimer(unsigned id) {
   // begins (after an earlier dialog ended through DL_STATE_CLOSE); then the timer keeps
   // ticking while a message box of the step is open, and those ticks must wait.
   if (m_bInStep) return;
+  // A retry question held back waits with the timer running and no step taken: the step
+  // that failed is not done again before the user has been asked.
+  const bool heldQuestion = m_heldRetryQuestion.has_value();
+  if (heldQuestion && RetryQuestionHeld()) return;
   m_bInStep = true;
   const int state = m_nState;
-  const bool action = IsActionState(state);
+  const bool action = heldQuestion || IsActionState(state);
   if (action) PauseDownloadTimer();
-  Step();
+  if (heldQuestion) {
+    const fw::WString question = std::move(*m_heldRetryQuestion);
+    m_heldRetryQuestion.reset();
+    AskToRetry(question);
+  } else {
+    Step();
+  }
   // DL_STATE_CLOSE stays paused; a window gone takes no timer.
   if (action && state != DL_STATE_CLOSE && IsWindow()) ResumeDownloadTimer();
   m_bInStep = false;
+  // The step's own transition came last; a reader lost meanwhile overrides it.
+  if (m_bReaderLost) EndRunOfLostReader();
+}
+
+bool CDownloadDialog::RetryQuestionHeld() const {
+  return m_silentRetrySince && Host().NowMs() < *m_silentRetrySince + kSilentRetryPauseMs;
+}
+
+void CDownloadDialog::OnReaderLost() {
+  // The main window has closed the port this handle copies; a handle number may be taken
+  // again by the next port opened.
+  m_hComm = 0;
+  m_bReaderLost = true;
+  if (!m_bInStep) EndRunOfLostReader();
+}
+
+void CDownloadDialog::EndRunOfLostReader() {
+  m_bReaderLost = false;
+  m_heldRetryQuestion.reset();
+  m_silentRetrySince.reset();
+  // The next tick runs the error step, with the question and file handling of any failed run.
+  SetState(StateAfterReaderLost(m_nState));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -215,6 +247,8 @@ bool CDownloadDialog::WriteRecord(const std::string& frame) {
 }
 
 void CDownloadDialog::OnReaderAnswer(const std::string& line) {
+  // Whatever it says, the reader is there: its retries need not be slowed.
+  m_silentRetrySince.reset();
   const int next = StateAfterAnswer(m_nState, line, m_resume.state);
   // Waiting for an answer, the file stands where the record step after the frame reads.
   m_resume = ResumeAfterAnswer(m_resume, m_nState, next, m_file.Position());
@@ -223,6 +257,21 @@ void CDownloadDialog::OnReaderAnswer(const std::string& line) {
 
 download::Answer CDownloadDialog::Ask(const fw::WString& text, const fw::WString& caption, unsigned icon) {
   return MessageBox(text, caption, fw::MB_YESNO | icon) == fw::IDYES ? Answer::Yes : Answer::No;
+}
+
+void CDownloadDialog::AskToRetry(const fw::WString& question) {
+  if (RetryQuestionHeld()) {
+    // The state stays that of the step that failed; OnTimer asks when the pause is over.
+    m_heldRetryQuestion = question;
+    return;
+  }
+  SetState(StateAfterRetryQuestion(Ask(question, u"Error", fw::MB_ICONERROR)));
+  // The retry counts from the answer: the box may have been open for a long time.
+  if (m_nState == DL_STATE_STATUS) {
+    m_silentRetrySince = Host().NowMs();
+  } else {
+    m_silentRetrySince.reset();
+  }
 }
 
 void CDownloadDialog::AskToClose(const fw::WString& text, const fw::WString& caption, unsigned icon) {
@@ -240,7 +289,7 @@ void CDownloadDialog::CommandStep(char second, int waitState, const fw::WString&
     SetState(waitState);
     return;
   }
-  SetState(StateAfterRetryQuestion(Ask(retryQuestion, u"Error", fw::MB_ICONERROR)));
+  AskToRetry(retryQuestion);
 }
 
 void CDownloadDialog::RecordStep(ImagePart part) {
@@ -284,6 +333,7 @@ void CDownloadDialog::Step() {
 
     case DL_STATE_INIT: {
       m_resume = ResumePoint{};
+      m_silentRetrySince.reset();
       if (OpenFirmwareFile() != kFileOpened) {
         SetState(DL_STATE_ERROR);
         return;
@@ -335,9 +385,8 @@ void CDownloadDialog::Step() {
       return;
 
     case DL_STATE_NO_ANSWER:
-      SetState(StateAfterRetryQuestion(Ask(u"No message received in time.\r\n"
-                                           u"try again?",
-                                           u"Error", fw::MB_ICONERROR)));
+      AskToRetry(u"No message received in time.\r\n"
+                 u"try again?");
       return;
 
     case DL_STATE_OK:

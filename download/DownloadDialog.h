@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -36,6 +37,11 @@ class CDownloadDialog : public fw::CDialog {
 
   static constexpr unsigned DOWNLOAD_TIMER_ID = 1;
   static constexpr unsigned kStepPeriodMs = 1;
+  // A retry that fails before the reader has answered anything asks "try again?" no sooner
+  // than this after the Yes that started it: a port that fails every write at once would
+  // otherwise ask as fast as the question is answered. Read from the host's clock; the
+  // step timer keeps running meanwhile. A retry the reader answered is not slowed.
+  static constexpr uint64_t kSilentRetryPauseMs = 1000;
   // Results of SendDownloadCommand.
   static constexpr int kCommandSent = 0;
   static constexpr int kCommandNotSent = 3;
@@ -49,6 +55,11 @@ class CDownloadDialog : public fw::CDialog {
   // The main window hands over its port again when it brings the open dialog to the front,
   // as it would to a new one: the port may have been closed and opened since.
   void SetPort(platform::CommHandle hComm) { m_hComm = hComm; }
+  // The main window found the reader gone and let its port go. The dialog drops its copy,
+  // and a run in progress ends as a failed run does: the error question, the file closed,
+  // idle or closed by the answer; it does not ask to try again, for nothing could answer.
+  // A step whose question is open at the time finishes first.
+  void OnReaderLost();
 
   // Handlers and steps, public so tests can reach them.
   void FillFirmwareList();
@@ -92,6 +103,9 @@ class CDownloadDialog : public fw::CDialog {
  private:
   void Step();
   void CommandStep(char second, int waitState, const fw::WString& retryQuestion);
+  void AskToRetry(const fw::WString& question);
+  bool RetryQuestionHeld() const;
+  void EndRunOfLostReader();
   void RecordStep(download::ImagePart part);
   void LogUnsendableRecord(uint64_t offset, std::span<const uint8_t> record) const;
   bool WriteRecord(const std::string& frame);
@@ -114,4 +128,11 @@ class CDownloadDialog : public fw::CDialog {
   unsigned m_nProgressShift = 0;
   // A step of this dialog is running (its message box may be open): ticks wait.
   bool m_bInStep = false;
+  // When the user last answered Yes to "try again?", by the host clock, as long as the
+  // reader has answered nothing since; empty otherwise.
+  std::optional<uint64_t> m_silentRetrySince;
+  // A retry question waiting for kSilentRetryPauseMs to pass.
+  std::optional<fw::WString> m_heldRetryQuestion;
+  // The reader went away while a step was running; the run ends once the step is done.
+  bool m_bReaderLost = false;
 };

@@ -128,6 +128,19 @@ int StateAfterRetryQuestion(Answer answer) { return answer == Answer::Yes ? DL_S
 
 int StateAfterCloseQuestion(Answer answer) { return answer == Answer::Yes ? DL_STATE_CLOSE : DL_STATE_IDLE; }
 
+int StateAfterReaderLost(int state) {
+  switch (state) {
+    case DL_STATE_IDLE:
+    case DL_STATE_OK:
+    case DL_STATE_FW_TOO_OLD:
+    case DL_STATE_ERROR:
+    case DL_STATE_CLOSE:
+      return state;
+    default:
+      return DL_STATE_ERROR;
+  }
+}
+
 RecordAction DecideRecord(ImagePart part, std::span<const uint8_t> read) {
   if (read.size() < kRecordSize) return part == ImagePart::First ? RecordAction::Fail : RecordAction::EndOfImage;
   if (part == ImagePart::First && IsSplitRecord(read)) return RecordAction::SplitFound;

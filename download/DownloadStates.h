@@ -99,6 +99,11 @@ int StateAfterRetryQuestion(Answer answer);
 // Yes or No to "... Close Routine?": close the dialog, or stay idle.
 int StateAfterCloseQuestion(Answer answer);
 
+// The reader has gone away: a run still going fails as a refused one does, without a
+// retry, for nothing could answer it. Idle, and the states whose step ends the run (its
+// last question, the close), stay.
+int StateAfterReaderLost(int state);
+
 // What a record step does with what it read.
 enum class ImagePart { First, Second };
 enum class RecordAction {

@@ -600,6 +600,157 @@ TEST_F(Download, FileWithOneByteLineEndsIsStoppedAtItsSecondRecord) {
 }
 
 // ---------------------------------------------------------------------------------------
+// A port that fails every write, a reader that goes away
+
+// Answers Yes to every question and OK to every notice, as the terminal does by default.
+int Agree(const fw::MessageBoxRecord& box) { return box.type & fw::MB_YESNO ? fw::IDYES : fw::IDOK; }
+bool IsRetryQuestion(const std::u16string& text) { return text.ends_with(u"try again?"); }
+
+TEST_F(Download, RetriesNobodyAnswersAskAgainAtMostOnceASecond) {
+  // A port gone mid-download failed every write at once, and every Yes asked again at once:
+  // thousands of questions a second.
+  constexpr uint64_t kRunMs = 10'000;
+  const struct {
+    const char* what;
+    size_t answered;  // frames the reader answers before the port fails
+  } cases[] = {
+      {"port dead from the start", 0},
+      {"port gone while a record waits for its answer", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetShared();
+    MakeFile("fw.EHX", 5, 2);
+    Open();
+    std::vector<uint64_t> asked;  // when each retry question came
+    host.SetMessageBoxHook([&](const fw::MessageBoxRecord& box) {
+      if (IsRetryQuestion(box.text)) asked.push_back(host.NowMs());
+      return Agree(box);
+    });
+    serial.failWrite = c.answered == 0;
+    Start(u"fw.EHX");
+    auto willing = Willing();
+    size_t frames = 0;
+    Run(
+        [&](const std::string& frame) -> std::optional<std::string> {
+          if (++frames <= c.answered) return willing(frame);
+          serial.failWrite = true;
+          return std::nullopt;
+        },
+        kRunMs);
+    host.SetMessageBoxHook(nullptr);
+    serial.failWrite = false;
+    const auto tooSoon = std::adjacent_find(asked.begin(), asked.end(), [](uint64_t before, uint64_t next) {
+      return next - before < CDownloadDialog::kSilentRetryPauseMs;
+    });
+    EXPECT_EQ(tooSoon, asked.end()) << "question " << (tooSoon - asked.begin()) + 2 << " of " << asked.size()
+                                    << " came too soon";
+    EXPECT_LE(asked.size(), kRunMs / CDownloadDialog::kSilentRetryPauseMs + 1);
+    // Every Yes is still a retry: the questions keep coming, once a second.
+    EXPECT_GE(asked.size(), 7u);
+    EXPECT_NE(dlg->m_nState, DL_STATE_IDLE);
+  }
+}
+
+TEST_F(Download, RetriesTheReaderAnswersAreNotSlowed) {
+  // The reader asks for the loading mode every time, and "I0" never gets through whole.
+  MakeFile("fw.EHX", 2, 1);
+  Open();
+  serial.writeLimit = 2;
+  size_t asked = 0;
+  host.SetMessageBoxHook([&](const fw::MessageBoxRecord& box) {
+    if (IsRetryQuestion(box.text)) ++asked;
+    return Agree(box);
+  });
+  Start(u"fw.EHX");
+  Run(Willing("C"), 1000);
+  host.SetMessageBoxHook(nullptr);
+  // A retry takes two ticks: the status query answered, "I0" failed and asked about.
+  EXPECT_GE(asked, 400u);
+}
+
+TEST_F(Download, ALostReaderEndsTheRunWithTheFailureQuestion) {
+  enum class Moment { WaitingForAnAnswer, RetryQuestionOpen, RetryQuestionHeldBack };
+  const struct {
+    const char* what;
+    Moment moment;
+    int ticks;  // before the loss, or until the run is over
+  } cases[] = {
+      {"waiting for a record's answer", Moment::WaitingForAnAnswer, 100},
+      {"the question after the missing answer open", Moment::RetryQuestionOpen, 30000},
+      {"the retry failed, its question held back", Moment::RetryQuestionHeldBack, 2500},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetShared();
+    serial.ClearWritten();
+    host.ClearMessageBoxes();
+    MakeFile("fw.EHX", 5, 2);
+    Open();
+    bool lost = false;
+    size_t boxesAtLoss = 0;  // boxes shown or open when the reader went
+    size_t writesAtLoss = 0;
+    auto lose = [&](size_t open) {
+      lost = true;
+      boxesAtLoss = host.MessageBoxes().size() + open;
+      writesAtLoss = serial.WriteCalls().size();
+      dlg->OnReaderLost();
+    };
+    host.SetMessageBoxHook([&](const fw::MessageBoxRecord& box) {
+      // The main window's receive tick runs while the box is open, and finds the reader gone.
+      if (c.moment == Moment::RetryQuestionOpen && box.text == kNoAnswer) lose(1);
+      return box.text == kNotDownloaded ? fw::IDNO : Agree(box);
+    });
+    Start(u"fw.EHX");
+    auto willing = Willing();
+    size_t frames = 0;
+    // The reader takes the status query and the first record, then says nothing more.
+    Run(
+        [&](const std::string& frame) -> std::optional<std::string> {
+          if (++frames <= 2) return willing(frame);
+          if (c.moment == Moment::RetryQuestionHeldBack) serial.failWrite = true;
+          return std::nullopt;
+        },
+        c.ticks);
+    if (c.moment == Moment::RetryQuestionHeldBack) {
+      ASSERT_EQ(LastBox(), u"Commando not send. \r\n");
+      lose(0);
+    } else if (c.moment == Moment::WaitingForAnAnswer) {
+      ASSERT_EQ(dlg->m_nState, DL_STATE_SEND_STR1_WAIT);
+      lose(0);
+    }
+    Ticks(10'000);
+    host.SetMessageBoxHook(nullptr);
+    serial.failWrite = false;
+    ASSERT_TRUE(lost);
+    // One question, that of a failed run, and nothing sent after the loss.
+    ASSERT_EQ(host.MessageBoxes().size(), boxesAtLoss + 1);
+    EXPECT_EQ(LastBox(), kNotDownloaded);
+    EXPECT_EQ(LastCaption(), u"ERROR");
+    EXPECT_EQ(serial.WriteCalls().size(), writesAtLoss);
+    // No: the dialog stays, idle, without its file and without the port that went away.
+    EXPECT_TRUE(dlg->IsWindow());
+    EXPECT_EQ(dlg->m_nState, DL_STATE_IDLE);
+    EXPECT_TRUE(FileIsFree("fw.EHX"));
+    EXPECT_EQ(dlg->m_hComm, 0u);
+  }
+}
+
+TEST_F(Download, AReaderLostWhileIdleTakesOnlyThePort) {
+  MakeFile("fw.EHX", 2, 1);
+  Open();
+  dlg->OnReaderLost();
+  Ticks(10);
+  EXPECT_TRUE(host.MessageBoxes().empty());
+  EXPECT_EQ(dlg->m_nState, DL_STATE_IDLE);
+  // A run started now is told there is no connection instead of writing to a closed port.
+  Start(u"fw.EHX");
+  Ticks(2);
+  EXPECT_EQ(LastBox(), u"No communication. \r\nFirst connect. \r\n");
+  EXPECT_TRUE(serial.WriteCalls().empty());
+}
+
+// ---------------------------------------------------------------------------------------
 // Files that cannot be opened
 
 TEST_F(Download, FileChoiceFailures) {
@@ -802,17 +953,23 @@ TEST_F(Download, ClosingTheWindowMidRunReleasesTheFile) {
 // ---------------------------------------------------------------------------------------
 // In the main window: answers come through the receive loop
 
-TEST(DownloadInMainWindow, RunOverTheReceiveLoop) {
-  testing_rig::Rig r;
-  r.Start();
-  Download::ResetShared();
+// Three records split at the second, as "fw.EHX" in the folder.
+std::vector<uint8_t> WriteFirmware(const std::filesystem::path& folder) {
   std::vector<uint8_t> file;
   std::string error;
   EhxMakeOptions options;
   options.splitRecord = 1;
-  ASSERT_TRUE(MakeEhx(std::vector<uint8_t>(60, 0x42), options, file, error));
-  std::ofstream(r.dir.Path() / "fw.EHX", std::ios::binary)
+  EXPECT_TRUE(MakeEhx(std::vector<uint8_t>(60, 0x42), options, file, error)) << error;
+  std::ofstream(folder / "fw.EHX", std::ios::binary)
       .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  return file;
+}
+
+TEST(DownloadInMainWindow, RunOverTheReceiveLoop) {
+  testing_rig::Rig r;
+  r.Start();
+  Download::ResetShared();
+  const std::vector<uint8_t> file = WriteFirmware(r.dir.Path());
   r.Click(IDC_FIRMWARE);
   CDownloadDialog* dl = r.dlg->DownloadDialog();
   ASSERT_NE(dl, nullptr);
@@ -832,6 +989,40 @@ TEST(DownloadInMainWindow, RunOverTheReceiveLoop) {
   const std::string frame1 = "I" + std::string(file.begin() + 44, file.begin() + 86) + "\r";
   const std::string frame2 = "I" + std::string(file.begin() + 88, file.begin() + 130) + "\r";
   EXPECT_EQ(r.serial.WriteCalls(), (Calls{"I\r", "I0\r", "I\r", frame0, "I1\r", frame1, frame2, "I2\r"}));
+  Download::ResetShared();
+}
+
+TEST(DownloadInMainWindow, ReaderLostMidRunEndsTheRunAsAFailedOne) {
+  // The dialog was only given a port of 0: it waited out every answer and asked to try
+  // again, over and over, with nobody there.
+  testing_rig::Rig r;
+  r.Start();
+  Download::ResetShared();
+  WriteFirmware(r.dir.Path());
+  r.Click(IDC_FIRMWARE);
+  CDownloadDialog* dl = r.dlg->DownloadDialog();
+  ASSERT_NE(dl, nullptr);
+  dl->DispatchCommand(IDC_DL_DOWNLOAD, fw::Notify::Clicked);
+  // The reader takes the status query; its device goes while the first record waits.
+  r.serial.ClearWritten();
+  r.host.Advance(5);
+  ASSERT_EQ(r.serial.WriteCalls(), Calls{"I\r"});
+  r.Feed(StatusAnswer('E') + "\r");
+  r.host.Advance(2 * CMainDialog::kReceivePeriodMs);
+  ASSERT_EQ(r.serial.WriteCalls().size(), 2u);
+  r.serial.failRead = true;
+  r.serial.lastErrorOnFailure = platform::kErrDeviceGone;
+  r.serial.failOpen = true;  // and stays away
+  r.host.Advance(10'000);
+  EXPECT_NE(r.Log().find("Reader lost on COM1:\r\n"), std::string::npos);
+  ASSERT_EQ(r.host.MessageBoxes().size(), 1u);
+  EXPECT_EQ(r.host.MessageBoxes().back().text, kNotDownloaded);
+  EXPECT_EQ(r.host.MessageBoxes().back().caption, u"ERROR");
+  EXPECT_EQ(r.serial.WriteCalls().size(), 2u);
+  // Yes, as the terminal answers: the dialog closes with its file.
+  EXPECT_FALSE(dl->IsWindow());
+  EhxFile probe;
+  EXPECT_TRUE(probe.Open(r.dir.Path() / "fw.EHX"));
   Download::ResetShared();
 }
 
