@@ -57,8 +57,11 @@ std::string OutputSettings::Serialize() const {
     out += on.value_or(false) ? "1\r\n" : "0\r\n";
   };
   auto text = [&](const char* key, const std::optional<std::string>& value) {
+    // A NUL ends the text: what follows it was never part of the prefix or suffix typed.
+    const std::string& whole = value ? *value : std::string();
+    const std::string_view kept = std::string_view(whole).substr(0, kMaxSavedText);
     out += key;
-    out += value.value_or("").substr(0, kMaxSavedText);
+    out += kept.substr(0, kept.find('\0'));
     out += "\r\n";
   };
   flag("NO_SPACE=", noSpace);

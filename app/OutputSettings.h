@@ -34,7 +34,7 @@ struct OutputSettings {
   static OutputSettings Parse(std::string_view bytes);
 
   // The file's eight lines; a field without a value is written as off or empty. Texts are
-  // cut to kMaxSavedText characters.
+  // cut to kMaxSavedText characters and end at a NUL.
   std::string Serialize() const;
 };
 
