@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -24,6 +25,7 @@
 #include "resources/Templates.h"
 #include "platform/linux/CanberraSound.h"
 #include "platform/linux/EvdevScanButton.h"
+#include "platform/linux/KeyLayout.h"
 #include "platform/linux/PosixSerialPorts.h"
 #include "platform/linux/UinputKeyOutput.h"
 #include "platform/linux/X11HotKeys.h"
@@ -102,7 +104,8 @@ class ReaderSerialPorts final : public platform::PosixSerialPorts {
   app::PortChoice port_;
 };
 
-// Lets the message loop read the scan keys' events; a source that has gone is let go.
+// Lets the message loop read a platform source (the scan keys, the key delay's timer); a
+// source that has gone is let go.
 void WatchKeys(fw::IHost& host, int fd, const std::function<bool()>& dispatch) {
   if (fd < 0 || !dispatch) return;
   host.WatchFd(fd, [&host, fd, dispatch] {
@@ -111,24 +114,103 @@ void WatchKeys(fw::IHost& host, int fd, const std::function<bool()>& dispatch) {
 }
 
 
-std::unique_ptr<platform::IKeyOutput> MakeKeyOutput(const Options& options, bool display) {
-  const std::string mode = options.keys.empty() ? (options.headless || !display ? "none" : "xtest") : options.keys;
-  std::unique_ptr<platform::IKeyOutput> output;
+// The layout uinput types for. Nothing when the one --keymap names cannot be compiled; one
+// from the environment or the system's settings that cannot falls back to US, with a line.
+std::optional<platform::KeyLayout> MakeKeyLayout(const Options& options) {
+  constexpr const char* kKeyboardSettings = "/etc/default/keyboard";
+  constexpr std::streamsize kMaxSettingsBytes = 64 * 1024;
+  std::string settings(kMaxSettingsBytes, '\0');
+  std::ifstream file(kKeyboardSettings);
+  file.read(settings.data(), kMaxSettingsBytes);
+  settings.resize(static_cast<size_t>(file.gcount()));
+  const platform::LayoutChoice choice =
+      platform::ChooseLayout(options.keymap, std::getenv("XKB_DEFAULT_LAYOUT"), std::getenv("XKB_DEFAULT_VARIANT"), settings);
   std::string error;
-  if (mode == "xtest") {
-    output = platform::XTestKeyOutput::Open(nullptr, error);
-  } else if (mode == "uinput") {
-    output = platform::UinputKeyOutput::Create(error);
-  } else {
-    return std::make_unique<platform::NullKeyOutput>();
+  if (std::optional<platform::KeyLayout> layout = platform::KeyLayout::Compile(choice.name, error)) return layout;
+  if (!options.keymap.empty()) {
+    std::fprintf(stderr, "pelmor: --keymap %s: %s\n", options.keymap.c_str(), error.c_str());
+    return std::nullopt;
   }
-  if (!output && options.keys.empty()) {
+  std::fprintf(stderr, "pelmor: keyboard layout from %s: %s; codes are typed for a US layout\n", choice.source.c_str(),
+               error.c_str());
+  return platform::KeyLayout::BuiltInUs();
+}
+
+// The key output and, with a key delay, the timer the message loop watches for it.
+struct KeyTyping {
+  std::unique_ptr<platform::IKeyOutput> output;
+  int fd = -1;
+  std::function<bool()> dispatch;
+};
+
+// XTest or uinput as --keys asks, else as the session suggests. False for a bad --keymap or
+// an XTest asked for by name that the display does not have. A uinput keyboard that cannot
+// be made is told in one line and nothing is typed: the program still reads and shows tags.
+bool MakeKeyOutput(const Options& options, KeyTyping& typing) {
+  const KeyOutputChoice choice =
+      options.keys.empty()
+          ? DefaultKeyOutput(options.headless, std::getenv("XDG_SESSION_TYPE"), std::getenv("WAYLAND_DISPLAY"),
+                             std::getenv("DISPLAY"))
+          : KeyOutputChoice{options.keys, "--keys " + options.keys};
+  // A bad --keymap is a bad command line whichever output types.
+  std::optional<platform::KeyLayout> layout;
+  if (choice.mode == "uinput" || !options.keymap.empty()) {
+    layout = MakeKeyLayout(options);
+    if (!layout) return false;
+  }
+  std::string error;
+  platform::KeyPacer* pacer = nullptr;
+  if (choice.mode == "xtest") {
+    if (auto xtest = platform::XTestKeyOutput::Open(nullptr, error)) {
+      pacer = &xtest->Pacer();
+      typing.output = std::move(xtest);
+    } else if (!options.keys.empty()) {
+      std::fprintf(stderr, "pelmor: --keys xtest: %s\n", error.c_str());
+      return false;
+    }
+  } else if (choice.mode == "uinput") {
+    if (auto device = platform::CreateUinputKeyboard(platform::kUinputPath, error)) {
+      auto report = [name = layout->Name()](uint32_t c) {
+        std::fprintf(stderr, "pelmor: the keyboard layout %s has no key for U+%04X; it is left out of the codes\n",
+                     name.c_str(), static_cast<unsigned>(c));
+      };
+      auto uinput = std::make_unique<platform::UinputKeyOutput>(std::move(device), std::move(*layout), report);
+      pacer = &uinput->Pacer();
+      typing.output = std::move(uinput);
+    } else {
+      const char* fix = ::access(platform::kUinputPath, F_OK) != 0
+                            ? "the kernel's uinput module is not loaded (modprobe uinput)"
+                            : "the udev rule 70-pelmor.rules gives it to you (see Permissions in the README)";
+      if (!options.keys.empty()) {
+        std::fprintf(stderr, "pelmor: codes are not typed: --keys uinput: %s; %s\n", error.c_str(), fix);
+      } else {
+        std::fprintf(stderr, "pelmor: codes are not typed: %s types through uinput, but %s; %s\n", choice.why.c_str(),
+                     error.c_str(), fix);
+      }
+    }
+  }
+  if (!typing.output) {
     // The default output is a convenience: without it the program still reads and shows tags.
-    std::fprintf(stderr, "pelmor: no key output (%s); codes are not typed in hidden mode\n", error.c_str());
-    return std::make_unique<platform::NullKeyOutput>();
+    if (choice.mode == "xtest") {
+      std::fprintf(stderr, "pelmor: no key output (%s); codes are not typed in hidden mode\n", error.c_str());
+    }
+    typing.output = std::make_unique<platform::NullKeyOutput>();
+    return true;
   }
-  if (!output) std::fprintf(stderr, "pelmor: --keys %s: %s\n", mode.c_str(), error.c_str());
-  return output;
+  if (options.keyDelayMs > 0) {
+    std::unique_ptr<platform::IKeyTimer> timer = platform::MakeKeyTimer(error);
+    if (!timer) {
+      std::fprintf(stderr, "pelmor: --key-delay %d: %s\n", options.keyDelayMs, error.c_str());
+      return false;
+    }
+    pacer->SetDelay(std::chrono::milliseconds{options.keyDelayMs}, std::move(timer));
+    typing.fd = pacer->Fd();
+    typing.dispatch = [pacer] {
+      pacer->Dispatch();
+      return true;
+    };
+  }
+  return true;
 }
 
 // The scan keys and how the message loop reads them.
@@ -143,8 +225,27 @@ struct ScanKeys {
 // the button named on the command line cannot be used.
 bool MakeHotKeys(const Options& options, bool display, ScanKeys& keys) {
   if (!options.scanDevice.empty()) {
+    platform::ScanKeys codes;
+    if (!options.scanKey.empty()) {
+      const std::optional<uint16_t> code = platform::EvdevScanButton::KeyCodeFromName(options.scanKey);
+      if (!code) {
+        std::fprintf(stderr, "pelmor: --scan-key %s: no such key\n", options.scanKey.c_str());
+        return false;
+      }
+      codes.scan = *code;
+    }
     std::string error;
-    auto button = platform::EvdevScanButton::Open(options.scanDevice, platform::DeviceGrab::Shared, {}, error);
+    std::string path = options.scanDevice;
+    if (path == "auto") {
+      const std::optional<std::string> found = platform::EvdevScanButton::FindDevice(codes.scan, error);
+      if (!found) {
+        std::fprintf(stderr, "pelmor: --scan-device auto: %s\n", error.c_str());
+        return false;
+      }
+      path = *found;
+    }
+    // Shared: a keyboard's own device keeps typing for the desktop.
+    auto button = platform::EvdevScanButton::Open(path, platform::DeviceGrab::Shared, codes, error);
     if (!button) {
       std::fprintf(stderr, "pelmor: --scan-device %s: %s\n", options.scanDevice.c_str(), error.c_str());
       return false;
@@ -175,7 +276,8 @@ bool MakeHotKeys(const Options& options, bool display, ScanKeys& keys) {
   return true;
 }
 
-int RunHeadless(MainDialogServices& services, const ScanKeys& keys, const app::PortChoice& port) {
+int RunHeadless(MainDialogServices& services, const ScanKeys& keys, const KeyTyping& typing,
+                const app::PortChoice& port) {
   fw::HeadlessHost host(fw::HeadlessHost::ClockKind::Real);
   fw::HeadlessTerminal terminal(host, std::cout);
   terminal.SetCommandInput(STDIN_FILENO);
@@ -189,6 +291,7 @@ int RunHeadless(MainDialogServices& services, const ScanKeys& keys, const app::P
     return keyboard->Press(key, down, error);
   });
   WatchKeys(host, keys.fd, keys.dispatch);
+  WatchKeys(host, typing.fd, typing.dispatch);
   host.WatchFd(g_signalPipe[0], [&host] {
     DrainSignalPipe();
     host.Quit();
@@ -203,12 +306,13 @@ int RunHeadless(MainDialogServices& services, const ScanKeys& keys, const app::P
 }
 
 int RunWindows(int argc, char** argv, MainDialogServices& services, const ScanKeys& keys,
-               const app::PortChoice& port, const std::filesystem::path& pictureDir) {
+               const KeyTyping& typing, const app::PortChoice& port, const std::filesystem::path& pictureDir) {
   QApplication qapp(argc, argv);
   // The window's desktop entry, by which Wayland compositors and docks find its icon.
   QGuiApplication::setDesktopFileName(QStringLiteral("pelmor"));
   fw::QtHost host(res::PictureFilesIn(pictureDir));
   WatchKeys(host, keys.fd, keys.dispatch);
+  WatchKeys(host, typing.fd, typing.dispatch);
   CMainDialog* mainDialog = nullptr;
   host.WatchFd(g_signalPipe[0], [&mainDialog] {
     DrainSignalPipe();
@@ -299,19 +403,19 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // Key output: typed into the window that has the focus. The windows default to XTest; the
-  // headless terminal types nothing unless asked to.
-  std::unique_ptr<platform::IKeyOutput> keyOutput = MakeKeyOutput(options, display);
-  if (!keyOutput) return 2;
+  // Key output: typed into the window that has the focus. The windows default to XTest on
+  // X11 and uinput on Wayland; the headless terminal types nothing unless asked to.
+  KeyTyping typing;
+  if (!MakeKeyOutput(options, typing)) return 2;
   ScanKeys scanKeys;
   if (!MakeHotKeys(options, display, scanKeys)) return 2;
-  MainDialogServices services{serial, *scanKeys.hotKeys, *keyOutput, sound, *pins, appDir};
+  MainDialogServices services{serial, *scanKeys.hotKeys, *typing.output, sound, *pins, appDir};
 
   if (!InstallSignalPipe()) {
     std::perror("pelmor: pipe");
     return 1;
   }
 
-  if (options.headless) return RunHeadless(services, scanKeys, port);
-  return RunWindows(argc, argv, services, scanKeys, port, folders->pictureDir);
+  if (options.headless) return RunHeadless(services, scanKeys, typing, port);
+  return RunWindows(argc, argv, services, scanKeys, typing, port, folders->pictureDir);
 }

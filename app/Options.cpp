@@ -14,6 +14,46 @@ bool ValidPower(const std::string& mode) {
   return true;
 }
 
+// LAYOUT[:VARIANT] as the system's keyboard settings write them: letters, digits, '_' and
+// '-', a comma between the layouts of a list ("us,de").
+bool ValidKeymap(const std::string& text) {
+  const size_t colon = text.find(':');
+  const std::string layout = text.substr(0, colon);
+  const std::string variant = colon == std::string::npos ? "" : text.substr(colon + 1);
+  auto allowed = [](const std::string& part) {
+    for (char c : part) {
+      const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+                      c == '-' || c == ',';
+      if (!ok) return false;
+    }
+    return true;
+  };
+  if (layout.empty() || (colon != std::string::npos && variant.empty())) return false;
+  return allowed(layout) && allowed(variant);
+}
+
+// A whole number within [low, high], nothing else.
+std::optional<int> BoundedNumber(const std::string& text, int low, int high) {
+  if (text.empty() || text.size() > 4) return std::nullopt;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value < low || value > high) return std::nullopt;
+  return value;
+}
+
+// A key's name as the kernel's input headers spell it (KEY_F24, BTN_TRIGGER), or its number.
+bool ValidKeyName(const std::string& name) {
+  for (char c : name) {
+    if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) return false;
+  }
+  return true;
+}
+
+constexpr int kMaxKeyDelayMs = 1000;
+
 }  // namespace
 
 std::optional<std::string> ParseOptions(const std::vector<std::string>& args, Options& options) {
@@ -44,8 +84,23 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, Op
       error = value(options.keys);
       if (!error && options.keys != "xtest" && options.keys != "uinput" && options.keys != "none")
         error = "--keys takes xtest, uinput or none, not '" + options.keys + "'";
+    } else if (a == "--keymap") {
+      error = value(options.keymap);
+      if (!error && !ValidKeymap(options.keymap))
+        error = "--keymap takes LAYOUT[:VARIANT] such as fr or de:nodeadkeys, not '" + options.keymap + "'";
+    } else if (a == "--key-delay") {
+      std::string text;
+      error = value(text);
+      const std::optional<int> ms = error ? std::nullopt : BoundedNumber(text, 0, kMaxKeyDelayMs);
+      if (!error && !ms) error = "--key-delay takes milliseconds from 0 to 1000, not '" + text + "'";
+      if (ms) options.keyDelayMs = *ms;
     } else if (a == "--scan-device") {
       error = value(options.scanDevice);
+    } else if (a == "--scan-key") {
+      error = value(options.scanKey);
+      if (!error && !ValidKeyName(options.scanKey))
+        error = "--scan-key takes a key name such as KEY_F24 or BTN_TRIGGER, or a key number, not '" +
+                options.scanKey + "'";
     } else if (a == "--help" || a == "-h") {
       options.help = true;
     } else if (a == "--version") {
@@ -59,6 +114,8 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, Op
     return std::string("--simulate and --port exclude each other");
   if (options.power == "sim" && !options.simulate)
     return std::string("--power sim needs --simulate");
+  if (!options.scanKey.empty() && options.scanDevice.empty())
+    return std::string("--scan-key needs --scan-device (the X server's scan key is always F24)");
   return std::nullopt;
 }
 
@@ -78,8 +135,27 @@ std::string UsageText() {
          "                     $XDG_DATA_HOME/pelmor or ~/.local/share/pelmor when installed)\n"
          "  --power MODE       reader supply: sim, always-on or gpio:CHIP:LINE\n"
          "                     (default: sim with --simulate, otherwise always-on)\n"
-         "  --keys MODE        key output: xtest, uinput or none\n"
-         "  --scan-device DEV  input device of a scan button (/dev/input/eventN)\n"
+         "  --keys MODE        key output: xtest, uinput or none (default: xtest on an\n"
+         "                     X11 session, uinput on a Wayland session, none headless)\n"
+         "  --keymap L[:V]     keyboard layout uinput types for, such as fr or\n"
+         "                     de:nodeadkeys (default: $XKB_DEFAULT_LAYOUT, else\n"
+         "                     /etc/default/keyboard, else us)\n"
+         "  --key-delay MS     wait between key events, 0 to 1000 (default 0)\n"
+         "  --scan-device DEV  input device of a scan button (/dev/input/eventN), or\n"
+         "                     auto: the first one with the scan key\n"
+         "  --scan-key NAME    the scan button's key on that device (default KEY_F24)\n"
          "  --help             this text\n"
          "  --version          the program's version\n";
+}
+
+KeyOutputChoice DefaultKeyOutput(bool headless, const char* sessionType, const char* waylandDisplay,
+                                 const char* display) {
+  auto set = [](const char* v) { return v != nullptr && *v != '\0'; };
+  if (headless) return {"none", "the headless terminal"};
+  const std::string session = set(sessionType) ? sessionType : "";
+  if (session == "wayland") return {"uinput", "a Wayland session (XDG_SESSION_TYPE=wayland)"};
+  if (session == "x11" && set(display)) return {"xtest", "an X11 session (XDG_SESSION_TYPE=x11)"};
+  if (set(waylandDisplay)) return {"uinput", "a Wayland session (WAYLAND_DISPLAY=" + std::string(waylandDisplay) + ")"};
+  if (set(display)) return {"xtest", "an X display (DISPLAY=" + std::string(display) + ")"};
+  return {"none", "no X11 or Wayland session"};
 }
