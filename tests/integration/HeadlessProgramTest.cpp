@@ -263,6 +263,25 @@ TEST(WindowProgram, SignalsCloseTheWindow) {
   }
 }
 
+// Without the kernel's uinput device the program says so once and still reads and shows tags.
+TEST(HeadlessProgram, NoUinputIsSaidInOneLineAndReadingGoesOn) {
+  if (::access("/dev/uinput", F_OK) == 0) GTEST_SKIP() << "/dev/uinput exists here: the uinput tests use it";
+  testing_rig::TempDir dir;
+  Program p({"--headless", "--simulate", "--keys", "uinput", "--app-dir", dir.Path().string()},
+            [] { ::dup2(STDOUT_FILENO, STDERR_FILENO); });
+  ASSERT_TRUE(p.WaitFor("Version: Pelmor (WCE) v3.05")) << p.Output();
+  p.Send("key F24 down");
+  ASSERT_TRUE(p.WaitFor("Tag found! (999000012345678) \r\n")) << p.Output();
+  p.Send("key F24 up");
+  p.Send("quit");
+  EXPECT_EQ(p.Wait(), 0) << p.Output();
+  const std::string& out = p.Output();
+  const size_t said = out.find("pelmor: codes are not typed: --keys uinput: ");
+  ASSERT_NE(said, std::string::npos) << out;
+  EXPECT_NE(out.find("modprobe uinput", said), std::string::npos) << out;
+  EXPECT_EQ(out.find("uinput", out.find('\n', said)), std::string::npos) << "said more than once:\n" << out;
+}
+
 TEST(HeadlessProgram, BadCommandLine) {
   Program p({"--keys", "morse"});
   EXPECT_EQ(p.Wait(), 2);

@@ -14,8 +14,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -167,36 +170,55 @@ bool PelmorShown(Display* d) {
   return shown;
 }
 
-TEST(WedgeTest, TheHiddenProgramTypesTheTagIntoTheFocusedWindow) {
+// The program under Xvfb, hidden with its settings, and a focused window of the test's own
+// that receives what it types.
+class Wedge : public ::testing::Test {
+ protected:
+  void Start(std::vector<std::string> args) {
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    ASSERT_TRUE(client.Open(server.Name()));
+    ASSERT_TRUE(client.CreateFocusWindow());
+    d = client.display();
+    XSelectInput(d, DefaultRootWindow(d), SubstructureNotifyMask);
+
+    // The program hides itself once its settings are loaded.
+    ASSERT_FALSE(dir.Path().empty());
+    std::ofstream(dir.Path() / "Config.ini") << "NO_SPACE=1\r\nADD_CR=1\r\nADD_TAB=0\r\nPREFIX=1\r\nPREFIX:41:42\r\n"
+                                                "SUFFIX=1\r\nSUFFIX:09\r\nAUTOHIDE=1\r\n";
+    args.insert(args.end(), {"--simulate", "--keys", "xtest", "--app-dir", dir.Path().string()});
+    program = std::make_unique<Program>(args, server.Name());
+    ASSERT_TRUE(program->Started());
+
+    bool cameUp = false;
+    bool hidden = false;
+    client.onEvent = [&](const XEvent& e) {
+      if (e.type == MapNotify && !cameUp && IsPelmorWindow(d, e.xmap.window)) cameUp = true;
+      if (e.type == UnmapNotify && cameUp && IsPelmorWindow(d, e.xunmap.window)) hidden = true;
+    };
+    // The first hiding after the window came up is hidden mode: the scan keys were taken
+    // before (at connect), and the program handles the keys below only after it is hidden.
+    ASSERT_TRUE(xtest::PumpUntil(client.Fd(), pump, [&] { return hidden; }, kStartTimeout))
+        << "the program's window did not come up and hide; output:\n"
+        << program->Output();
+    client.onEvent = nullptr;
+  }
+
+  // Waits until the focused window received text.
+  bool Received(const std::string& text, milliseconds timeout = xtest::kEventTimeout) {
+    return xtest::PumpUntil(client.Fd(), pump, [&] { return client.Text() == text; }, timeout);
+  }
+
   xtest::Xvfb server;
-  std::string error;
-  ASSERT_TRUE(server.Start(error)) << error;
   xtest::XClient client;
-  ASSERT_TRUE(client.Open(server.Name()));
-  ASSERT_TRUE(client.CreateFocusWindow());
-  Display* d = client.display();
-  XSelectInput(d, DefaultRootWindow(d), SubstructureNotifyMask);
-
-  // The program hides itself once its settings are loaded.
+  Display* d = nullptr;
   TempDir dir;
-  ASSERT_FALSE(dir.Path().empty());
-  std::ofstream(dir.Path() / "Config.ini") << "NO_SPACE=1\r\nADD_CR=1\r\nADD_TAB=0\r\nPREFIX=1\r\nPREFIX:41:42\r\n"
-                                              "SUFFIX=1\r\nSUFFIX:09\r\nAUTOHIDE=1\r\n";
-  Program program({"--simulate", "--keys", "xtest", "--app-dir", dir.Path().string()}, server.Name());
-  ASSERT_TRUE(program.Started());
+  std::unique_ptr<Program> program;
+  std::function<void()> pump = [this] { client.Pump(); };
+};
 
-  bool cameUp = false;
-  bool hidden = false;
-  client.onEvent = [&](const XEvent& e) {
-    if (e.type == MapNotify && !cameUp && IsPelmorWindow(d, e.xmap.window)) cameUp = true;
-    if (e.type == UnmapNotify && cameUp && IsPelmorWindow(d, e.xunmap.window)) hidden = true;
-  };
-  const auto pump = [&] { client.Pump(); };
-  // The first hiding after the window came up is hidden mode: the scan keys were taken
-  // before (at connect), and the program handles the keys below only after it is hidden.
-  ASSERT_TRUE(xtest::PumpUntil(client.Fd(), pump, [&] { return hidden; }, kStartTimeout))
-      << "the program's window did not come up and hide; output:\n"
-      << program.Output();
+TEST_F(Wedge, TheHiddenProgramTypesTheTagIntoTheFocusedWindow) {
+  ASSERT_NO_FATAL_FAILURE(Start({}));
   {
     xtest::ErrorCatcher catcher(d);
     XGrabKey(d, kF24Keycode, AnyModifier, DefaultRootWindow(d), False, GrabModeAsync, GrabModeAsync);
@@ -207,7 +229,7 @@ TEST(WedgeTest, TheHiddenProgramTypesTheTagIntoTheFocusedWindow) {
   client.FakeKey(kF24Keycode, Press::Down);
   EXPECT_TRUE(xtest::PumpUntil(client.Fd(), pump, [&] { return client.Text().find('\r') != std::string::npos; }))
       << "typed: " << client.Text() << "\noutput:\n"
-      << program.Output();
+      << program->Output();
   EXPECT_EQ(client.Text(), kTypedCode);
   // The program hides its window again after the read.
   EXPECT_TRUE(xtest::PumpUntil(client.Fd(), pump, [&] { return !PelmorShown(d); }));
@@ -220,7 +242,46 @@ TEST(WedgeTest, TheHiddenProgramTypesTheTagIntoTheFocusedWindow) {
       << "the orange key did not restore the window";
   EXPECT_EQ(client.Text(), kTypedCode) << "keys typed after the code";
 
-  EXPECT_EQ(program.Terminate(), 0) << program.Output();
+  EXPECT_EQ(program->Terminate(), 0) << program->Output();
+}
+
+// With a key delay, no two key events reach the window closer than the delay (by the
+// server's time stamps), and a code read while the one before is still being typed follows
+// it whole.
+TEST_F(Wedge, KeyDelaySpacesEveryKeyEventAndCodesFollowEachOtherWhole) {
+  constexpr Time kDelayMs = 30;
+  ASSERT_NO_FATAL_FAILURE(Start({"--key-delay", std::to_string(kDelayMs)}));
+
+  // The scan button is pressed again as soon as the first code has started to arrive, and
+  // held until the second code is there: releasing it switches the reader off.
+  client.FakeKey(kF24Keycode, Press::Down);
+  ASSERT_TRUE(xtest::PumpUntil(client.Fd(), pump, [&] { return !client.Text().empty(); }))
+      << "nothing typed; output:\n" << program->Output();
+  client.FakeKey(kF24Keycode, Press::Up);
+  client.FakeKey(kF24Keycode, Press::Down);
+  const std::string both = std::string(kTypedCode) + kTypedCode;
+  // About 80 key events, each 30 ms or more apart.
+  EXPECT_TRUE(Received(both, milliseconds{20000})) << "typed: " << client.Text() << "\noutput:\n" << program->Output();
+  client.FakeKey(kF24Keycode, Press::Up);
+
+  // The scan button's release reaches the focus window: the program's grab ends at its press.
+  std::vector<Time> times;
+  const auto codeKeyEvents = [&] {
+    times.clear();
+    for (const auto& e : client.KeyEvents())
+      if (e.keycode != kF24Keycode) times.push_back(e.time);
+    return times.size() >= 2 * both.size();  // a press and a release per character
+  };
+  ASSERT_TRUE(xtest::PumpUntil(client.Fd(), pump, codeKeyEvents)) << times.size() << " key events";
+  std::string gaps;
+  Time shortest = times[1] - times[0];
+  for (size_t i = 1; i < times.size(); ++i) {
+    shortest = std::min(shortest, times[i] - times[i - 1]);
+    gaps += std::to_string(times[i] - times[i - 1]) + " ";
+  }
+  EXPECT_GE(shortest, kDelayMs) << "gaps (ms): " << gaps;
+
+  EXPECT_EQ(program->Terminate(), 0) << program->Output();
 }
 
 }  // namespace

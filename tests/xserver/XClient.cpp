@@ -75,6 +75,7 @@ bool XClient::CreateFocusWindow() {
   XSync(d, False);
   Pump();
   presses_.clear();
+  keyEvents_.clear();
   window_ = XCreateSimpleWindow(d, DefaultRootWindow(d), 10, 10, 200, 100, 0, 0, 0);
   XSelectInput(d, window_, KeyPressMask | KeyReleaseMask | StructureNotifyMask);
   XMapWindow(d, window_);
@@ -106,7 +107,10 @@ void XClient::Pump() {
     if (onEvent) onEvent(e);
     if (e.type == MappingNotify) {
       XRefreshKeyboardMapping(&e.xmapping);
+    } else if (e.type == KeyRelease && e.xkey.window == window_) {
+      keyEvents_.push_back({e.xkey.keycode, e.xkey.time});
     } else if (e.type == KeyPress && e.xkey.window == window_) {
+      keyEvents_.push_back({e.xkey.keycode, e.xkey.time});
       char buffer[16] = {};
       KeySym keysym = NoSymbol;
       const int n = XLookupString(&e.xkey, buffer, sizeof buffer, &keysym, nullptr);

@@ -75,6 +75,12 @@ class XClient {
   void Pump();
   std::function<void(const XEvent&)> onEvent;
   const std::vector<Received>& Presses() const { return presses_; }
+  // The window's key presses and releases, in order: the key and the server's time stamp.
+  struct KeyEvent {
+    unsigned keycode;
+    Time time;  // ms
+  };
+  const std::vector<KeyEvent>& KeyEvents() const { return keyEvents_; }
   std::string Text() const;
   std::vector<KeySym> Keysyms() const;
 
@@ -85,6 +91,7 @@ class XClient {
   DisplayPtr display_;
   Window window_ = 0;
   std::vector<Received> presses_;
+  std::vector<KeyEvent> keyEvents_;
 };
 
 }  // namespace xtest
