@@ -124,7 +124,7 @@ void CMainDialog::OnReaderLost() {
   AppendLog(u"Reader lost on " + m_strDevice + u"\r\n");
   PlayEventSound(device::kSoundConnectError);
   Disconnect(DisconnectKind::Lost);
-  if (m_pWriteTagDlg && m_pWriteTagDlg->IsWindow()) m_pWriteTagDlg->SetPort(0);
+  if (m_pWriteTagDlg && m_pWriteTagDlg->IsWindow()) m_pWriteTagDlg->OnReaderLost();
   if (m_pDownloadDlg && m_pDownloadDlg->IsWindow()) m_pDownloadDlg->OnReaderLost();
   WatchForReader();
 }

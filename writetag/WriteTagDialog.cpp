@@ -4,9 +4,7 @@
 #include "resources/Templates.h"
 
 using namespace res;
-
-bool CWriteTagDialog::s_bInTimer = false;
-unsigned CWriteTagDialog::s_nWaitTicks = 0;
+using writetag::WriteState;
 
 namespace {
 
@@ -96,9 +94,9 @@ void CWriteTagDialog::OnButtonWriteCode() {
                u"Info", fw::MB_OK | fw::MB_ICONINFORMATION);
     return;
   }
-  if (code.size() > static_cast<size_t>(MAX_CODE_CHARS)) {
+  if (code.size() > MAX_CODE_CHARS) {
     MessageBox(fw::FormatInt("Too much characters filled in. Code should exists of max. %d characters.",
-                             MAX_CODE_CHARS),
+                             static_cast<int>(MAX_CODE_CHARS)),
                u"Info", fw::MB_OK | fw::MB_ICONINFORMATION);
     return;
   }
@@ -116,19 +114,19 @@ void CWriteTagDialog::OnButtonWriteCode() {
 }
 
 void CWriteTagDialog::OnButtonWriteBlocks() {
-  if (m_nState != kStart) {
+  if (m_nState != WriteState::Start) {
     MessageBox(u"System in wrong state, try it on later.", u"Warning", fw::MB_OK | fw::MB_ICONWARNING);
     return;
   }
   m_bBlocksMode = true;
-  SetState(kSendBlocksSetting);
+  SetState(WriteState::SendBlocksSetting);
   StartProcedureTimer();
 }
 
 void CWriteTagDialog::OnCodeEditChange() {
   fw::WString text = CodeText();
-  if (text.size() <= static_cast<size_t>(MAX_CODE_CHARS)) return;
-  MessageBox(fw::FormatInt("Code may not exist of more than %d characters.", MAX_CODE_CHARS),
+  if (text.size() <= MAX_CODE_CHARS) return;
+  MessageBox(fw::FormatInt("Code may not exist of more than %d characters.", static_cast<int>(MAX_CODE_CHARS)),
              u"Information", fw::MB_OK | fw::MB_ICONINFORMATION);
   text.pop_back();
   m_comboCode.SetWindowText(text);
@@ -139,7 +137,7 @@ void CWriteTagDialog::OnButtonHelp() {
                  fw::FormatInt("Edit the transponder code and push the 'Write' button.\r\n"
                                "When code is accepted OK box appears. \r\n"
                                "Code should exist of max. %d characters.",
-                               MAX_CODE_CHARS),
+                               static_cast<int>(MAX_CODE_CHARS)),
              u"Help", fw::MB_OK | fw::MB_ICONINFORMATION);
 }
 
@@ -148,7 +146,7 @@ void CWriteTagDialog::OnOK() {
 }
 
 void CWriteTagDialog::OnCancel() {
-  if (m_nState != kStart) {
+  if (m_nState != WriteState::Start) {
     const int answer = MessageBox(
         u"Edit code process busy, are you sure you want to cancel the procedure,\r\n", u"Warning",
         fw::MB_YESNO | fw::MB_ICONWARNING);
@@ -161,7 +159,9 @@ void CWriteTagDialog::OnCancel() {
 // The write procedure
 
 void CWriteTagDialog::StartProcedureTimer() {
-  if (SetTimer(WRITE_TIMER_ID, kWritePeriodMs) == 0) {
+  m_bReaderAnswered = false;
+  m_retryStartedAt.reset();
+  if (SetTimer(kWriteTimerId, kWritePeriodMs) == 0) {
     MessageBox(u"Unable to obtain timer.", u"System ERROR", fw::MB_OK | fw::MB_ICONERROR);
     return;
   }
@@ -169,127 +169,135 @@ void CWriteTagDialog::StartProcedureTimer() {
 }
 
 void CWriteTagDialog::StopProcedureTimer() {
-  KillTimer(WRITE_TIMER_ID);
+  KillTimer(kWriteTimerId);
   m_bTimerRunning = false;
 }
 
-void CWriteTagDialog::SetState(int state) { m_nState = state > kReadyForNext ? kFailed : state; }
+void CWriteTagDialog::OnReaderLost() {
+  // The main window has closed the port this handle copies; a handle number may be taken
+  // again by the next port opened.
+  m_hComm = 0;
+  if (m_bInTimer) {
+    m_bReaderLost = true;
+    return;
+  }
+  SetState(writetag::AfterReaderLost(m_nState));
+}
 
 int CWriteTagDialog::SendWriteCommand(bool codeBlock) {
-  std::string command;
+  std::optional<std::string> command;
   if (codeBlock) {
     // Only a frame computed from the current code is ever sent.
-    auto text = writetag::WriteCommandFor(*this, m_nBlockIndex);
-    if (!text) return kWriteFailed;
-    command = *text;
+    command = writetag::WriteCommandFor(m_frames, m_nBlockIndex);
   } else {
-    const char* digit = nullptr;
+    int count = 0;
     if (m_radioBlocks3.GetCheck() == fw::BST_CHECKED) {
-      digit = "3";
+      count = 3;
     } else if (m_radioBlocks5.GetCheck() == fw::BST_CHECKED) {
-      digit = "5";
+      count = 5;
     } else if (m_radioBlocks7.GetCheck() == fw::BST_CHECKED) {
-      digit = "7";
+      count = 7;
     }
-    if (!digit) return kWriteFailed;
-    command = std::string("w2000210") + digit + "10\r";
+    if (const std::optional<uint64_t> frame = writetag::BlocksSettingFrame(count))
+      command = writetag::FrameCommandText(*frame);
   }
+  if (!command) return kWriteFailed;
   size_t written = 0;
-  if (!m_serial.Write(m_hComm, reinterpret_cast<const uint8_t*>(command.data()), command.size(), written))
+  if (!m_serial.Write(m_hComm, reinterpret_cast<const uint8_t*>(command->data()), command->size(), written))
     return kWriteFailed;
-  return written == command.size() ? kSent : kShortWrite;
+  return written == command->size() ? kSent : kShortWrite;
 }
 
 void CWriteTagDialog::OnReaderAnswer(const std::string& line) {
-  const std::string tail = line.size() >= 2 ? line.substr(line.size() - 2) : std::string();
-  if (tail == "OK") {
-    if (m_nState == kWait) SetState(kAnswerOk);
-  } else if (tail == "NO") {
-    if (m_nState == kWait) SetState(kFailed);
-  } else {
-    SetState(kFailed);
-  }
+  m_bReaderAnswered = true;
+  SetState(writetag::AfterAnswer(m_nState, line));
 }
 
 void CWriteTagDialog::ShowTagCode(const fw::WString& code) {
   m_staticStatus.SetWindowText(code);
-  SetTimer(STATUS_TIMER_ID, kStatusPeriodMs);
+  SetTimer(kStatusTimerId, kStatusPeriodMs);
 }
 
 void CWriteTagDialog::OnTimer(unsigned id) {
   // A message box of an earlier tick keeps dispatching ticks; they must not run a step.
-  if (s_bInTimer) return;
-  s_bInTimer = true;
-  if (id == WRITE_TIMER_ID) {
+  if (m_bInTimer) return;
+  m_bInTimer = true;
+  if (id == kWriteTimerId) {
     Step();
-  } else if (id == STATUS_TIMER_ID) {
+  } else if (id == kStatusTimerId) {
+    KillTimer(kStatusTimerId);
     m_staticStatus.SetWindowText(u"");
   }
-  s_bInTimer = false;
+  m_bInTimer = false;
+  // The step's own transition came last; a reader lost meanwhile overrides it.
+  if (m_bReaderLost) {
+    m_bReaderLost = false;
+    SetState(writetag::AfterReaderLost(m_nState));
+  }
+}
+
+bool CWriteTagDialog::RetryQuestionHeld() const {
+  return !m_bReaderAnswered && m_retryStartedAt && Host().NowMs() < *m_retryStartedAt + kSilentRetryPauseMs;
 }
 
 void CWriteTagDialog::Step() {
   switch (m_nState) {
-    case kStart:
-      SetState(kCheck);
+    case WriteState::Start:
+      SetState(WriteState::Check);
       m_sound.MessageBeep(kBeepDefault);
       return;
 
-    case kCheck:
+    case WriteState::Check:
       m_nBlockIndex = 0;
-      if (CodeText().size() > static_cast<size_t>(MAX_CODE_CHARS)) {
+      if (CodeText().size() > MAX_CODE_CHARS) {
         m_sound.MessageBeep(kBeepExclamation);
         MessageBox(u"Input not valid. Transaction will be stopped.", u"Warning",
                    fw::MB_OK | fw::MB_ICONWARNING);
-        SetState(kReadyForNext);
+        SetState(WriteState::ReadyForNext);
         return;
       }
       m_comboCode.EnableWindow(false);
-      SetState(kEncode);
+      SetState(WriteState::Encode);
       return;
 
-    case kEncode: {
-      const auto outcome = writetag::ComputeBlockFrames(*this, CodeText());
+    case WriteState::Encode: {
+      const auto outcome = writetag::ComputeBlockFrames(m_frames, CodeText());
       if (outcome.result != writetag::kResultOk) {
         MessageBox(fw::Widen(writetag::BlockCountMessage(outcome.blocksCalculated)),
                    fw::Widen(writetag::kBlockCountMessageCaption), fw::MB_OK | fw::MB_ICONINFORMATION);
-        SetState(kFailed);
+        SetState(WriteState::Failed);
         return;
       }
       // A code of no blocks has nothing to write: that is no success.
-      SetState(m_nBlockCount == 0 ? kFailed : kSendBlock);
+      SetState(m_frames.m_nBlockCount == 0 ? WriteState::Failed : WriteState::SendBlock);
       return;
     }
 
-    case kSendBlock:
-      if (SendWriteCommand(true) == kSent) {
-        ++m_nBlockIndex;
-        s_nWaitTicks = 0;
-        SetState(kWait);
-      } else {
-        SetState(kFailed);
-      }
+    case WriteState::SendBlock: {
+      const bool sent = SendWriteCommand(true) == kSent;
+      if (sent) ++m_nBlockIndex;
+      m_nWaitTicks = 0;
+      SetState(writetag::AfterSend(sent));
+      return;
+    }
+
+    case WriteState::SendBlocksSetting: {
+      const bool sent = SendWriteCommand(false) == kSent;
+      if (sent) m_nBlockIndex = static_cast<uint8_t>(m_frames.m_nBlockCount);
+      m_nWaitTicks = 0;
+      SetState(writetag::AfterSend(sent));
+      return;
+    }
+
+    case WriteState::Wait:
+      if (++m_nWaitTicks > kAnswerTicks) SetState(WriteState::Failed);
       return;
 
-    case kSendBlocksSetting:
-      if (SendWriteCommand(false) == kSent) {
-        m_nBlockIndex = m_nBlockCount;
-        s_nWaitTicks = 0;
-        SetState(kWait);
-      } else {
-        SetState(kFailed);
-      }
+    case WriteState::AnswerOk:
+      SetState(writetag::AfterAccepted(HasMoreBlocks()));
       return;
 
-    case kWait:
-      if (++s_nWaitTicks > kAnswerTicks) SetState(kFailed);
-      return;
-
-    case kAnswerOk:
-      SetState(HasMoreBlocks() ? kSendBlock : kDone);
-      return;
-
-    case kDone: {
+    case WriteState::Done: {
       m_sound.MessageBeep(kBeepDefault);
       const fw::WString message =
           m_bBlocksMode ? fw::WString(u"Number of blocks successfuly transmitted. \r\n"
@@ -301,50 +309,46 @@ void CWriteTagDialog::Step() {
       AppendCodeToFile(CodeText());
       const int answer = MessageBox(message, u"Information", fw::MB_YESNO | fw::MB_ICONQUESTION);
       if (answer != fw::IDYES) {
-        SetState(kFinish);
+        SetState(WriteState::Finish);
         return;
       }
       // Ready for the next code: typing goes to the code box (a disabled box takes the
       // focus once it is enabled again).
       m_comboCode.SetFocus();
-      SetState(kReadyForNext);
+      SetState(WriteState::ReadyForNext);
       return;
     }
 
-    case kFailed: {
+    case WriteState::Failed: {
+      if (RetryQuestionHeld()) return;
       m_sound.MessageBeep(kBeepExclamation);
       const int answer = MessageBox(u"Code not successfuly transfered to transponder. \r\nTry again.",
                                     u"Error", fw::MB_YESNO | fw::MB_ICONERROR);
       if (answer != fw::IDYES) {
-        SetState(kReadyForNext);
+        SetState(WriteState::ReadyForNext);
         return;
       }
       m_comboCode.SetFocus();
-      // The retry repeats the run that failed: a blocks run sends the block count again,
-      // whatever the code box holds; a code run checks and encodes the code anew.
-      SetState(m_bBlocksMode ? kSendBlocksSetting : kCheck);
+      m_bReaderAnswered = false;
+      m_retryStartedAt = Host().NowMs();
+      SetState(writetag::RetryOf(m_bBlocksMode));
       return;
     }
 
-    case kFinish:
+    case WriteState::Finish:
       StopProcedureTimer();
-      SetState(kStart);
+      SetState(WriteState::Start);
       if (!m_bBlocksMode) DestroyWindow();
       return;
 
-    case kReadyForNext: {
+    case WriteState::ReadyForNext: {
       StopProcedureTimer();
-      SetState(kStart);
+      SetState(WriteState::Start);
       const fw::WString code = CodeText();
       m_comboCode.InsertString(0, code);
       m_comboCode.EnableWindow(true);
       m_comboCode.SetWindowText(u"");
       return;
     }
-
-    default:
-      MessageBox(u"Undefined State.", u"System ERROR", fw::MB_OK | fw::MB_ICONERROR);
-      StopProcedureTimer();
-      return;
   }
 }

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "framework/Controls.h"
@@ -16,8 +17,9 @@
 #include "platform/Sound.h"
 #include "writetag/BlockFrames.h"
 #include "writetag/CodeListFile.h"
+#include "writetag/WriteStates.h"
 
-class CWriteTagDialog : public fw::CDialog, public writetag::BlockFrameSet {
+class CWriteTagDialog : public fw::CDialog {
  public:
   // Receives the lines the dialog has for the main window's log, each ending in "\r\n":
   // the code list file's failures, which are no reason for a message box.
@@ -26,28 +28,20 @@ class CWriteTagDialog : public fw::CDialog, public writetag::BlockFrameSet {
   CWriteTagDialog(fw::IHost& host, platform::ISerialPorts& serial, platform::ISound& sound,
                   platform::CommHandle hComm, std::filesystem::path appDir, LogSink log);
 
-  static constexpr unsigned WRITE_TIMER_ID = 1;
-  static constexpr unsigned STATUS_TIMER_ID = 2;
+  using State = writetag::WriteState;
+
+  static constexpr unsigned kWriteTimerId = 1;
+  static constexpr unsigned kStatusTimerId = 2;
   static constexpr unsigned kWritePeriodMs = 1;
   static constexpr unsigned kStatusPeriodMs = 3000;
-  static constexpr unsigned kAnswerTicks = 2000;  // ticks of state 5 before giving up
-  static constexpr int MAX_CODE_CHARS = 15;
+  static constexpr unsigned kAnswerTicks = 2000;  // ticks of State::Wait before giving up
+  // A retry that fails without a word from the reader (the port gone, nobody answering)
+  // asks "Try again." no sooner than this after it began, so that Yes cannot make the run
+  // fail and ask again thousands of times a second.
+  static constexpr uint64_t kSilentRetryPauseMs = 1000;
+  static constexpr size_t MAX_CODE_CHARS = writetag::MAX_CODE_CHARS;
   static constexpr size_t kMaxCodeListReads = writetag::kMaxCodeListReads;
 
-  // Procedure states.
-  enum State : int {
-    kStart = 0,
-    kCheck = 1,
-    kEncode = 2,
-    kSendBlock = 3,
-    kSendBlocksSetting = 4,
-    kWait = 5,
-    kAnswerOk = 6,
-    kDone = 7,
-    kFailed = 8,
-    kFinish = 9,
-    kReadyForNext = 10,
-  };
   // Results of SendWriteCommand.
   static constexpr int kSent = 0;
   static constexpr int kShortWrite = 2;
@@ -58,6 +52,9 @@ class CWriteTagDialog : public fw::CDialog, public writetag::BlockFrameSet {
   // The main window hands over its port again when it brings the open dialog to the front,
   // as it would to a new one: the port may have been closed and opened since.
   void SetPort(platform::CommHandle hComm) { m_hComm = hComm; }
+  // The main window has let the reader go: the port is closed, and a running procedure ends
+  // as a failed one ends, with its question.
+  void OnReaderLost();
   // The code of a tag read while the dialog is open: shown for 3 seconds.
   void ShowTagCode(const fw::WString& code);
 
@@ -73,19 +70,20 @@ class CWriteTagDialog : public fw::CDialog, public writetag::BlockFrameSet {
   void OnButtonHelp();
   void StartProcedureTimer();
   void StopProcedureTimer();
-  void SetState(int state);
-  bool HasMoreBlocks() const { return m_nBlockIndex < m_nBlockCount; }
+  void SetState(State state) { m_nState = state; }
+  bool HasMoreBlocks() const { return m_nBlockIndex < m_frames.m_nBlockCount; }
   int SendWriteCommand(bool codeBlock);
   std::filesystem::path CodeListPath() const { return m_codeList.Path(); }
   bool ProcedureRunning() const { return m_bTimerRunning; }
 
   platform::CommHandle m_hComm;
-  int m_nState = kStart;
+  State m_nState = State::Start;
   bool m_bBlocksMode = false;
   uint8_t m_nBlockIndex = 0;
-  // Shared by every Write Tag dialog of the process.
-  static bool s_bInTimer;
-  static unsigned s_nWaitTicks;
+  // A step is running: a message box it shows keeps dispatching ticks, which must not run
+  // another step.
+  bool m_bInTimer = false;
+  unsigned m_nWaitTicks = 0;
 
   fw::CButton m_radioBlocks3, m_radioBlocks5, m_radioBlocks7;
   fw::CComboBox m_comboCode;
@@ -100,6 +98,9 @@ class CWriteTagDialog : public fw::CDialog, public writetag::BlockFrameSet {
 
  private:
   void Step();
+  // Whether the failure question waits: a retry failed with no reader line since it began,
+  // sooner than kSilentRetryPauseMs after.
+  bool RetryQuestionHeld() const;
   fw::WString CodeText() const { return m_comboCode.GetWindowText(); }
   void Log(const fw::WString& text) const {
     if (m_log) m_log(text);
@@ -109,5 +110,9 @@ class CWriteTagDialog : public fw::CDialog, public writetag::BlockFrameSet {
   platform::ISound& m_sound;
   writetag::CodeListFile m_codeList;
   LogSink m_log;
+  writetag::BlockFrameSet m_frames;
   bool m_bTimerRunning = false;
+  bool m_bReaderAnswered = false;  // a reader line came since the run or retry began
+  std::optional<uint64_t> m_retryStartedAt;
+  bool m_bReaderLost = false;  // came while a step ran: applied when it ends
 };

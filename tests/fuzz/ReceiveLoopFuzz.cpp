@@ -216,8 +216,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   WriteFile(dir / "Config.ini", kConfigIni, sizeof kConfigIni - 1);
   WriteFile(dir / "TrCode.txt", kCodeList, sizeof kCodeList - 1);
   // Shared by every dialog of the process; each input starts as a new process would.
-  CWriteTagDialog::s_bInTimer = false;
-  CWriteTagDialog::s_nWaitTicks = 0;
   CDownloadDialog::s_bDownloadTimerStopped = false;
   CDownloadDialog::s_nDownloadWaitTicks = 0;
 

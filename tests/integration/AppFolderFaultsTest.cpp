@@ -102,7 +102,7 @@ TEST(AppFolderFaults, ReadOnlyFolderLosesNothingOfItsFiles) {
   r.answers = {fw::IDYES};
   wt->m_comboCode.SetWindowText(u"EF56");
   wt->DispatchCommand(IDC_WT_WRITE_CODE, fw::Notify::Clicked);
-  ASSERT_TRUE(r.WaitFor([&] { return wt->m_nState == 0 && !wt->ProcedureRunning(); }, live::kGiveUpBudgetMs));
+  ASSERT_TRUE(r.WaitFor([&] { return wt->m_nState == CWriteTagDialog::State::Start && !wt->ProcedureRunning(); }, live::kGiveUpBudgetMs));
   ASSERT_FALSE(r.boxes.empty());
   EXPECT_EQ(r.boxes.back().text.rfind(u"Code successfuly transmitted.", 0), 0u);
   EXPECT_EQ(wt->m_comboCode.GetLBText(0), u"EF56");

@@ -136,7 +136,7 @@ TEST_F(Live, CodeWrittenWithTheDialogIsReadBack) {
   // Three blocks, each answered by the reader; then the success question.
   ASSERT_TRUE(host.RunUntil([&] { return !question.empty(); }, kAnswerBudgetMs)) << Log();
   EXPECT_EQ(question.rfind(u"Code successfuly transmitted.", 0), 0u);
-  ASSERT_TRUE(host.RunUntil([&] { return wt->m_nState == 0; }, kAnswerBudgetMs));
+  ASSERT_TRUE(host.RunUntil([&] { return wt->m_nState == CWriteTagDialog::State::Start; }, kAnswerBudgetMs));
   EXPECT_EQ(wt->m_comboCode.GetLBText(0), u"AB12 34");
 
   dlg->DispatchCommand(IDC_TRIGGER, fw::Notify::Clicked);

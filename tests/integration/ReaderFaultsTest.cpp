@@ -45,7 +45,7 @@ bool StartsWith(const std::u16string& text, const std::u16string& start) { retur
 bool WriteCode(LiveRig& r, CWriteTagDialog& wt, const std::u16string& code) {
   wt.m_comboCode.SetWindowText(code);
   wt.DispatchCommand(IDC_WT_WRITE_CODE, fw::Notify::Clicked);
-  return r.WaitFor([&] { return !wt.IsWindow() || (wt.m_nState == 0 && !wt.ProcedureRunning()); },
+  return r.WaitFor([&] { return !wt.IsWindow() || (wt.m_nState == CWriteTagDialog::State::Start && !wt.ProcedureRunning()); },
                    live::kGiveUpBudgetMs);
 }
 
@@ -72,8 +72,8 @@ TEST(ReaderFaults, ReaderStopsAnsweringInTheMiddleOfATransponderWrite) {
   }));
   r.server.SetFault(sim::Fault::NoAnswer, sim::kEveryCommand);
   // The procedure gives up after its wait; the user does not try again.
-  ASSERT_TRUE(r.WaitFor([&] { return wt->m_nState == 0 && !wt->ProcedureRunning(); }, live::kGiveUpBudgetMs))
-      << "state " << wt->m_nState;
+  ASSERT_TRUE(r.WaitFor([&] { return wt->m_nState == CWriteTagDialog::State::Start && !wt->ProcedureRunning(); }, live::kGiveUpBudgetMs))
+      << "state " << static_cast<int>(wt->m_nState);
   EXPECT_EQ(r.BoxTexts(), (std::vector<std::u16string>{kWriteFailed}));
   // Nothing claims the code was written; the list offers it again; the file is untouched.
   EXPECT_EQ(live::ReadFile(r.appDir / "TrCode.txt"), "AB12\r");

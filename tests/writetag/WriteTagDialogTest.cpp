@@ -62,7 +62,7 @@ struct WriteTag : ::testing::Test {
   std::u16string LastBox() { return host.MessageBoxes().empty() ? u"" : host.MessageBoxes().back().text; }
   // Runs the procedure until it waits for an answer (state 5) or has left the run.
   void UntilWaiting() {
-    for (int i = 0; i < 50 && dlg->IsWindow() && dlg->m_nState != CWriteTagDialog::kWait; ++i) Ticks(1);
+    for (int i = 0; i < 50 && dlg->IsWindow() && dlg->m_nState != CWriteTagDialog::State::Wait; ++i) Ticks(1);
   }
 };
 
@@ -230,7 +230,7 @@ TEST_F(WriteTag, CodeRunSendsEachBlockAndWaitsForItsAnswer) {
   EXPECT_EQ(LastBox(), kCodeSuccess);
   EXPECT_EQ(fileAtQuestion, "12345\r");  // appended before the question
   // Yes: ready for the next one.
-  EXPECT_EQ(dlg->m_nState, 0);
+  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::State::Start);
   EXPECT_FALSE(dlg->ProcedureRunning());
   EXPECT_TRUE(W()->Control(IDC_WT_CODE)->enabled);
   EXPECT_EQ(host.FocusControl(), IDC_WT_CODE);
@@ -273,7 +273,7 @@ TEST_F(WriteTag, BlocksSettingWithoutARadioFails) {
   EXPECT_TRUE(serial.Written().empty());
   EXPECT_EQ(LastBox(), u"Code not successfuly transfered to transponder. \r\nTry again.");
   EXPECT_EQ(host.MessageBoxes().back().caption, u"Error");
-  EXPECT_EQ(dlg->m_nState, 0);
+  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::State::Start);
 }
 
 TEST_F(WriteTag, RetryOfAnEmptyCodeSendsNothing) {
@@ -284,8 +284,68 @@ TEST_F(WriteTag, RetryOfAnEmptyCodeSendsNothing) {
   host.SetMessageBoxHook([&](const fw::MessageBoxRecord&) { return ++boxes == 1 ? fw::IDYES : fw::IDNO; });
   Click(IDC_WT_WRITE_BLOCKS);
   Ticks(10);
+  EXPECT_EQ(boxes, 1);
+  // The retry failed without a word from the reader: it asks again a second after it began,
+  // not at once, so that Yes answered over and over cannot make a storm of boxes.
+  host.Advance(CWriteTagDialog::kSilentRetryPauseMs - 20);
+  EXPECT_EQ(boxes, 1);
+  host.Advance(20);
   EXPECT_EQ(boxes, 2);
   EXPECT_TRUE(serial.Written().empty());
+}
+
+// The main window lets the reader go: a run under way ends with the failure question (No
+// ends it), and the dialog's port is gone, so a new run fails instead of writing.
+TEST_F(WriteTag, ALostReaderEndsTheRunWithItsFailure) {
+  Open();
+  SetCode(u"AB");
+  Click(IDC_WT_WRITE_CODE);
+  UntilWaiting();
+  host.QueueAnswer(fw::IDNO);
+  dlg->OnReaderLost();
+  Ticks(3);
+  EXPECT_EQ(LastBox(), u"Code not successfuly transfered to transponder. \r\nTry again.");
+  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::State::Start);
+  EXPECT_FALSE(dlg->ProcedureRunning());
+  EXPECT_TRUE(W()->Control(IDC_WT_CODE)->enabled);
+
+  serial.ClearWritten();
+  host.ClearMessageBoxes();
+  host.QueueAnswer(fw::IDNO);
+  SetCode(u"AB");
+  Click(IDC_WT_WRITE_CODE);
+  Ticks(5);
+  EXPECT_TRUE(serial.Written().empty());
+  EXPECT_EQ(LastBox(), u"Code not successfuly transfered to transponder. \r\nTry again.");
+
+  // Idle, nothing happens.
+  Open();
+  host.ClearMessageBoxes();
+  dlg->OnReaderLost();
+  Ticks(5);
+  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::State::Start);
+  EXPECT_TRUE(host.MessageBoxes().empty());
+}
+
+TEST(WriteStates, Transitions) {
+  using writetag::WriteState;
+  const struct {
+    WriteState state;
+    const char* line;
+    WriteState after;
+  } answers[] = {
+      {WriteState::Wait, "w2000210510OK", WriteState::AnswerOk}, {WriteState::Wait, "wNO", WriteState::Failed},
+      {WriteState::Start, "wOK", WriteState::Start},             {WriteState::SendBlock, "wNO", WriteState::SendBlock},
+      {WriteState::Start, "w", WriteState::Failed},              {WriteState::Wait, "wok", WriteState::Failed},
+  };
+  for (const auto& a : answers) EXPECT_EQ(writetag::AfterAnswer(a.state, a.line), a.after) << a.line;
+  for (WriteState s : {WriteState::Check, WriteState::Encode, WriteState::SendBlock, WriteState::SendBlocksSetting,
+                       WriteState::Wait, WriteState::AnswerOk, WriteState::Done})
+    EXPECT_EQ(writetag::AfterReaderLost(s), WriteState::Failed);
+  for (WriteState s : {WriteState::Start, WriteState::Failed, WriteState::Finish, WriteState::ReadyForNext})
+    EXPECT_EQ(writetag::AfterReaderLost(s), s);
+  EXPECT_EQ(writetag::RetryOf(true), WriteState::SendBlocksSetting);
+  EXPECT_EQ(writetag::RetryOf(false), WriteState::Check);
 }
 
 // Regression: Yes after a refused block count went on as a code run: it sent the code's
@@ -310,7 +370,7 @@ TEST_F(WriteTag, BlocksRetryRepeatsTheBlockCount) {
     Ticks(5);
     EXPECT_EQ(LastBox(), kBlocksSuccess);
     EXPECT_EQ(serial.WriteCalls(), twice);
-    EXPECT_EQ(dlg->m_nState, 0);
+    EXPECT_EQ(dlg->m_nState, CWriteTagDialog::State::Start);
   }
 }
 
@@ -330,7 +390,7 @@ TEST_F(WriteTag, YesToTheFailureQuestionFocusesTheCodeBox) {
     host.QueueAnswer(fw::IDNO);  // the retry fails too, and No ends the run
     dlg->OnReaderAnswer("wNO");
     Ticks(5);
-    EXPECT_EQ(dlg->m_nState, 0);
+    EXPECT_EQ(dlg->m_nState, CWriteTagDialog::State::Start);
     EXPECT_TRUE(W()->Control(IDC_WT_CODE)->enabled);
     EXPECT_EQ(host.FocusWindow(), W());
     EXPECT_EQ(host.FocusControl(), IDC_WT_CODE) << write;
@@ -341,9 +401,9 @@ TEST_F(WriteTag, AnswersOutsideTheWaitAndForeignLines) {
   Open();
   dlg->OnReaderAnswer("wOK");
   dlg->OnReaderAnswer("wNO");
-  EXPECT_EQ(dlg->m_nState, 0);
+  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::State::Start);
   dlg->OnReaderAnswer("w");  // neither: failed, even when idle
-  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::kFailed);
+  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::State::Failed);
   // The blocks Write is refused then; a code Write starts with the failure message.
   Click(IDC_WT_WRITE_BLOCKS);
   EXPECT_EQ(LastBox(), u"System in wrong state, try it on later.");
@@ -352,14 +412,14 @@ TEST_F(WriteTag, AnswersOutsideTheWaitAndForeignLines) {
   Click(IDC_WT_WRITE_CODE);
   Ticks(3);
   EXPECT_EQ(LastBox(), u"Code not successfuly transfered to transponder. \r\nTry again.");
-  EXPECT_EQ(dlg->m_nState, 0);
+  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::State::Start);
 
   Open();
   SetCode(u"AB");
   Click(IDC_WT_WRITE_CODE);
   UntilWaiting();
   dlg->OnReaderAnswer("wNO");
-  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::kFailed);
+  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::State::Failed);
 }
 
 TEST_F(WriteTag, NoAnswerFailsAfterTwoThousandTicks) {
@@ -369,9 +429,9 @@ TEST_F(WriteTag, NoAnswerFailsAfterTwoThousandTicks) {
   Click(IDC_WT_WRITE_CODE);
   UntilWaiting();
   Ticks(2000);
-  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::kWait);
+  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::State::Wait);
   Ticks(1);
-  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::kFailed);
+  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::State::Failed);
   EXPECT_TRUE(host.MessageBoxes().empty());
   Ticks(1);
   EXPECT_EQ(LastBox(), u"Code not successfuly transfered to transponder. \r\nTry again.");
@@ -386,13 +446,13 @@ TEST_F(WriteTag, RunsAreNotRestartedOrSwitched) {
   EXPECT_EQ(LastBox(), u"System in wrong state, try it on later.");
   Click(IDC_WT_WRITE_BLOCKS);
   EXPECT_FALSE(dlg->m_bBlocksMode);
-  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::kWait);
+  EXPECT_EQ(dlg->m_nState, CWriteTagDialog::State::Wait);
 }
 
 TEST_F(WriteTag, TicksDuringABoxDoNotStep) {
   Open();
   SetCode(u"AB");
-  int stateDuringBox = -1;
+  CWriteTagDialog::State stateDuringBox = CWriteTagDialog::State::Start;
   host.SetMessageBoxHook([&](const fw::MessageBoxRecord&) {
     host.Advance(50);  // the box keeps dispatching ticks
     stateDuringBox = dlg->m_nState;
@@ -402,8 +462,7 @@ TEST_F(WriteTag, TicksDuringABoxDoNotStep) {
   UntilWaiting();
   dlg->OnReaderAnswer("wOK");
   Ticks(5);
-  EXPECT_EQ(stateDuringBox, CWriteTagDialog::kDone);
-  EXPECT_FALSE(CWriteTagDialog::s_bInTimer);
+  EXPECT_EQ(stateDuringBox, CWriteTagDialog::State::Done);
 }
 
 TEST_F(WriteTag, CloseDuringARunAsks) {
