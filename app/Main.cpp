@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +24,9 @@
 #include "framework/qt/QtHost.h"
 #include "platform/NullKeyOutput.h"
 #include "resources/Templates.h"
+#include "events/EventStream.h"
+#include "events/MqttPublisher.h"
+#include "events/Outputs.h"
 #include "platform/linux/CanberraSound.h"
 #include "platform/linux/EvdevScanButton.h"
 #include "platform/linux/KeyLayout.h"
@@ -276,8 +280,71 @@ bool MakeHotKeys(const Options& options, bool display, ScanKeys& keys) {
   return true;
 }
 
+// Where the events go: --events, the scan history and --mqtt.
+struct EventOutputs {
+  std::unique_ptr<events::EventStream> stream;
+  std::unique_ptr<events::JsonLinesOutput> lines;
+  std::unique_ptr<events::HistoryOutput> history;
+  std::optional<events::MqttUrl> mqtt;
+  std::unique_ptr<events::MqttPublisher> publisher;
+  bool linesOnStandardOutput = false;
+};
+
+// False, with a line on standard error, for an --events file that cannot be opened.
+bool MakeEventOutputs(const Options& options, const std::filesystem::path& appDir, const std::string& port,
+                      EventOutputs& out) {
+  out.stream = std::make_unique<events::EventStream>(appDir / "events.seq", port);
+  if (!options.events.empty()) {
+    std::string error;
+    out.lines = events::JsonLinesOutput::Open(options.events, error);
+    if (!out.lines) {
+      std::fprintf(stderr, "pelmor: --events %s: %s\n", options.events.c_str(), error.c_str());
+      return false;
+    }
+    out.stream->AddOutput(*out.lines);
+    out.linesOnStandardOutput = options.events == "-";
+  }
+  if (options.history != "none") {
+    out.history = std::make_unique<events::HistoryOutput>(options.history.empty() ? appDir / "reads.csv"
+                                                                                  : std::filesystem::path(options.history));
+    out.stream->AddOutput(*out.history);
+  }
+  if (!options.mqtt.empty()) {
+    std::string error;
+    out.mqtt = events::MqttUrl::Parse(options.mqtt, error);  // checked with the options
+    const char* password = std::getenv("PELMOR_MQTT_PASSWORD");
+    if (out.mqtt && !out.mqtt->user.empty() && out.mqtt->password.empty() && password) out.mqtt->password = password;
+  }
+  return true;
+}
+
+// The MQTT client joins the host's message loop; its events wait in the spool of the data
+// folder until the broker has them. False when the client cannot be made.
+bool StartMqtt(fw::IHost& host, const std::filesystem::path& appDir, EventOutputs& out) {
+  if (!out.mqtt) return true;
+  events::EventStream* stream = out.stream.get();
+  out.publisher = std::make_unique<events::MqttPublisher>(
+      *out.mqtt, appDir / "mqtt-spool.jsonl",
+      events::FdWatch{[&host](int fd, std::function<void()> cb) { host.WatchFd(fd, std::move(cb)); },
+                      [&host](int fd) { host.UnwatchFd(fd); }},
+      [](const std::string& line) { std::fprintf(stderr, "pelmor: %s\n", line.c_str()); },
+      [stream](const std::string& event, const events::Fields& fields) { stream->Emit(event, fields); });
+  std::string error;
+  if (!out.publisher->Start(error)) {
+    std::fprintf(stderr, "pelmor: --mqtt: %s\n", error.c_str());
+    return false;
+  }
+  out.stream->AddOutput(*out.publisher);
+  return true;
+}
+
+// What is still unacknowledged gets a moment to reach the broker; the rest stays spooled.
+void StopMqtt(EventOutputs& out) {
+  if (out.publisher) out.publisher->Stop(std::chrono::milliseconds{2000});
+}
+
 int RunHeadless(MainDialogServices& services, const ScanKeys& keys, const KeyTyping& typing,
-                const app::PortChoice& port) {
+                const app::PortChoice& port, EventOutputs& outputs) {
   fw::HeadlessHost host(fw::HeadlessHost::ClockKind::Real);
   fw::HeadlessTerminal terminal(host, std::cout);
   terminal.SetCommandInput(STDIN_FILENO);
@@ -296,17 +363,23 @@ int RunHeadless(MainDialogServices& services, const ScanKeys& keys, const KeyTyp
     DrainSignalPipe();
     host.Quit();
   });
+  if (!StartMqtt(host, services.appDir, outputs)) return 2;
   CReaderApp app(host, services);
-  app.onMainDialog = [&port, &terminal](CMainDialog& dlg) {
+  app.onMainDialog = [&port, &terminal, &outputs](CMainDialog& dlg) {
     dlg.SetPortDevice(fw::Widen(port.device));
-    dlg.SetLogObserver([&terminal](const fw::WString& text) { terminal.PrintLog(text); });
+    dlg.SetEvents(outputs.stream.get());
+    // With the events on standard output, they take the log's place there.
+    if (!outputs.linesOnStandardOutput)
+      dlg.SetLogObserver([&terminal](const fw::WString& text) { terminal.PrintLog(text); });
   };
   app.InitInstance();
+  StopMqtt(outputs);
   return app.ExitCode();
 }
 
 int RunWindows(int argc, char** argv, MainDialogServices& services, const ScanKeys& keys,
-               const KeyTyping& typing, const app::PortChoice& port, const std::filesystem::path& pictureDir) {
+               const KeyTyping& typing, const app::PortChoice& port, const std::filesystem::path& pictureDir,
+               EventOutputs& outputs) {
   QApplication qapp(argc, argv);
   // The window's desktop entry, by which Wayland compositors and docks find its icon.
   QGuiApplication::setDesktopFileName(QStringLiteral("pelmor"));
@@ -318,13 +391,16 @@ int RunWindows(int argc, char** argv, MainDialogServices& services, const ScanKe
     DrainSignalPipe();
     if (mainDialog) mainDialog->DispatchClose();
   });
+  if (!StartMqtt(host, services.appDir, outputs)) return 2;
   CReaderApp app(host, services);
-  app.onMainDialog = [&mainDialog, &port](CMainDialog& dlg) {
+  app.onMainDialog = [&mainDialog, &port, &outputs](CMainDialog& dlg) {
     mainDialog = &dlg;
     dlg.SetPortDevice(fw::Widen(port.device));
+    dlg.SetEvents(outputs.stream.get());
   };
   app.InitInstance();
   host.UnwatchFd(g_signalPipe[0]);
+  StopMqtt(outputs);
   return app.ExitCode();
 }
 
@@ -416,6 +492,12 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  if (options.headless) return RunHeadless(services, scanKeys, typing, port);
-  return RunWindows(argc, argv, services, scanKeys, typing, port, folders->pictureDir);
+  EventOutputs outputs;
+  if (!MakeEventOutputs(options, appDir, port.device, outputs)) return 2;
+  // A consumer of the events that goes away, or a broker that drops the connection, must
+  // cost a write, not the program.
+  if (!options.events.empty() || !options.mqtt.empty()) std::signal(SIGPIPE, SIG_IGN);
+
+  if (options.headless) return RunHeadless(services, scanKeys, typing, port, outputs);
+  return RunWindows(argc, argv, services, scanKeys, typing, port, folders->pictureDir, outputs);
 }

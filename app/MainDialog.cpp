@@ -136,6 +136,7 @@ void CMainDialog::OnOpenWriteTag() {
   m_pWriteTagDlg = std::make_unique<CWriteTagDialog>(Host(), m_services.serial, m_services.sound,
                                                      m_hComm, m_services.appDir,
                                                      [this](const fw::WString& text) { AppendLog(text); });
+  m_pWriteTagDlg->SetEvents(m_events);
   if (!m_pWriteTagDlg->Create(this)) AppendLog(u"Create dialog ERROR \r\n");
   m_pWriteTagDlg->ShowWindow(true);
 }
@@ -151,6 +152,7 @@ void CMainDialog::OnOpenFirmware() {
   m_pDownloadDlg = std::make_unique<CDownloadDialog>(Host(), m_services.serial, m_hComm,
                                                      m_services.appDir,
                                                      [this](const fw::WString& text) { AppendLog(text); });
+  m_pDownloadDlg->SetEvents(m_events);
   if (!m_pDownloadDlg->Create(this)) AppendLog(u"Create dialog ERROR \r\n");
   m_pDownloadDlg->ShowWindow(true);
 }

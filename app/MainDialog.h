@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "device/PinAccess.h"
+#include "events/Events.h"
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
 #include "link/LineAssembler.h"
@@ -71,6 +72,9 @@ class CMainDialog : public fw::CDialog {
   // Called with every text the log receives, as it is appended (the headless terminal
   // prints them).
   void SetLogObserver(std::function<void(const fw::WString&)> observer) { m_logObserver = std::move(observer); }
+  // Where the things that happen go as events (connects, reads, writes, downloads); the
+  // open Write Tag and Download Firmware dialogs tell theirs too. Null: nowhere.
+  void SetEvents(events::IEvents* events) { m_events = events; }
   // The reader went away (unplugged, switched off): the port is let go as by "Disconnect",
   // and tried again every kReconnectPeriodMs until the reader is back.
   void OnReaderLost();
@@ -189,6 +193,10 @@ class CMainDialog : public fw::CDialog {
   bool m_bLostWhileSending = false;
   fw::WString m_strDevice = u"COM1:";
   std::function<void(const fw::WString&)> m_logObserver;
+  events::IEvents* m_events = nullptr;
+  void Emit(const std::string& event, const events::Fields& fields = {}) {
+    if (m_events) m_events->Emit(event, fields);
+  }
   // Automatic resends after bad echoes, counted per command kind since the last good echo
   // or press of "Write"; kMaxResends in a row end the exchange.
   static constexpr int kMaxResends = 3;

@@ -42,6 +42,7 @@ void CMainDialog::Disconnect(DisconnectKind kind) {
   m_hComm = 0;
   m_lineAssembler.Reset();
   if (kind == DisconnectKind::User) AppendLog(u"Successfully disconnected!\r\n");
+  Emit(kind == DisconnectKind::User ? "disconnected" : "reader_lost");
   if (SwitchReaderOff() != 0) AppendLog(u"Switch reader off Error \r\n");
   m_btnConnect.EnableWindow(true);
 }
@@ -89,6 +90,7 @@ bool CMainDialog::Connect(OpenFailure onFailure) {
     return true;
   }
   AppendLog(u"Connected...\r\n");
+  Emit("connected");
 
   platform::CommTimeouts timeouts;
   serial.GetCommTimeouts(m_hComm, timeouts);

@@ -93,6 +93,7 @@ void CMainDialog::HandleVersionReport(const std::string& line) {
   AppendLog(u"\r\n");
   AppendLog(u"Version: ");
   AppendLog(u"Pelmor (WCE) v3.05");
+  Emit("version", {{"firmware", report.firmware}, {"command_set", report.commandSet}, {"raw", line}});
   m_strLogPrefix = u"\r\n";
   Sleep(kConfigDelayMs);
   OnRead();
@@ -133,6 +134,7 @@ void CMainDialog::HandleTagLine(const std::string& line) {
   const fw::WString code = fw::Widen(tag.code);
   Sleep(kTagShowDelayMs);
   ShowTag(typeName, code);
+  Emit("tag", {{"type", fw::ToUtf8(typeName)}, {"code", tag.code}, {"raw", line}});
   if (!m_bHidden) {
     AppendLog(u"Tag found! (" + code + u") \r\n");
     PlayEventSound(device::kSoundTagFound);
@@ -196,6 +198,18 @@ constexpr BitBox kTagTypeBoxes[] = {
 }  // namespace
 
 void CMainDialog::HandleConfigReply(const std::string& line) {
+  events::Fields fields{{"raw", line}};
+  if (auto option = protocol::HexField(line, 1)) {
+    fields.insert(fields.end(), {{"use_trigger", (*option & protocol::kOptUseTrigger) != 0},
+                                 {"read_once", (*option & protocol::kOptReadOnce) != 0},
+                                 {"led_on", (*option & protocol::kOptLedOn) != 0},
+                                 {"led_after_read", (*option & protocol::kOptLedAfterRead) != 0}});
+  }
+  if (auto iso = protocol::HexField(line, 3)) {
+    fields.insert(fields.end(),
+                  {{"iso_country", (*iso & protocol::kIsoCountry) != 0}, {"iso_hex", (*iso & protocol::kIsoHex) != 0}});
+  }
+  Emit("config", fields);
   // A field the line does not hold completely is not applied.
   if (auto option = protocol::HexField(line, 1)) {
     m_chkUseTrigger.SetCheck(CheckOf(*option & protocol::kOptUseTrigger));

@@ -1,5 +1,7 @@
 #include "app/Options.h"
 
+#include "events/MqttUrl.h"
+
 namespace {
 
 bool ValidPower(const std::string& mode) {
@@ -101,6 +103,14 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, Op
       if (!error && !ValidKeyName(options.scanKey))
         error = "--scan-key takes a key name such as KEY_F24 or BTN_TRIGGER, or a key number, not '" +
                 options.scanKey + "'";
+    } else if (a == "--events") {
+      error = value(options.events);
+    } else if (a == "--history") {
+      error = value(options.history);
+    } else if (a == "--mqtt") {
+      error = value(options.mqtt);
+      std::string why;
+      if (!error && !events::MqttUrl::Parse(options.mqtt, why)) error = "--mqtt " + options.mqtt + ": " + why;
     } else if (a == "--help" || a == "-h") {
       options.help = true;
     } else if (a == "--version") {
@@ -144,6 +154,13 @@ std::string UsageText() {
          "  --scan-device DEV  input device of a scan button (/dev/input/eventN), or\n"
          "                     auto: the first one with the scan key\n"
          "  --scan-key NAME    the scan button's key on that device (default KEY_F24)\n"
+         "  --events FILE      append every event as a JSON line to FILE (- for standard\n"
+         "                     output)\n"
+         "  --history FILE     the scan history, a CSV file (default: reads.csv in the\n"
+         "                     data folder; none: no history)\n"
+         "  --mqtt URL         publish the events to an MQTT broker:\n"
+         "                     mqtt[s]://[user[:password]@]host[:port]/topic-prefix\n"
+         "                     (password also from $PELMOR_MQTT_PASSWORD)\n"
          "  --help             this text\n"
          "  --version          the program's version\n";
 }

@@ -17,6 +17,9 @@ struct Options {
   int keyDelayMs = 0;       // --key-delay MS: 0 to 1000 between key events
   std::string scanDevice;   // --scan-device DEV, or "auto"
   std::string scanKey;      // --scan-key NAME: the scan button's key on --scan-device
+  std::string events;       // --events FILE, "-" for standard output
+  std::string history;      // --history FILE, or "none"; empty: reads.csv in the data folder
+  std::string mqtt;         // --mqtt URL
   bool help = false;
   bool version = false;
 };

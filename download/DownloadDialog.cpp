@@ -1,5 +1,6 @@
 #include "download/DownloadDialog.h"
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstdio>
@@ -306,6 +307,7 @@ void CDownloadDialog::RecordStep(ImagePart part) {
   } else if (action == RecordAction::Send) {
     sent = WriteRecord(RecordFrame(record));
     if (sent) s_nDownloadWaitTicks = 0;
+    if (sent) m_nRecordsSent = std::max<uint64_t>(m_nRecordsSent, offset / kRecordSize + 1);
   } else if (action == RecordAction::Unsendable) {
     LogUnsendableRecord(offset, record);
   }
@@ -325,6 +327,13 @@ void CDownloadDialog::LogUnsendableRecord(uint64_t offset, std::span<const uint8
   m_log(fw::Widen(text.data()));
 }
 
+void CDownloadDialog::EmitDownload(const char* state) {
+  if (!m_events) return;
+  m_events->Emit("download", {{"state", std::string(state)},
+                              {"file", fw::ToUtf8(m_comboFile.GetWindowText())},
+                              {"records", static_cast<long long>(m_nRecordsSent)}});
+}
+
 void CDownloadDialog::Step() {
   m_staticState.SetWindowText(fw::Widen(StatusText(m_nState)));
   switch (m_nState) {
@@ -334,10 +343,12 @@ void CDownloadDialog::Step() {
     case DL_STATE_INIT: {
       m_resume = ResumePoint{};
       m_silentRetrySince.reset();
+      m_nRecordsSent = 0;
       if (OpenFirmwareFile() != kFileOpened) {
         SetState(DL_STATE_ERROR);
         return;
       }
+      EmitDownload("started");
       const uint64_t length = m_file.Length();
       if (length > 0) SetProgressRange(length);
       SetState(DL_STATE_STATUS);
@@ -390,14 +401,17 @@ void CDownloadDialog::Step() {
       return;
 
     case DL_STATE_OK:
+      EmitDownload("done");
       AskToClose(u"Hex file successfuly downloaded. Close Routine?", u"Info", fw::MB_ICONINFORMATION);
       return;
 
     case DL_STATE_FW_TOO_OLD:
+      EmitDownload("failed");
       AskToClose(fw::WString(kFirmwareTooOld) + kNotDownloaded, u"ERROR", fw::MB_ICONERROR);
       return;
 
     case DL_STATE_ERROR:
+      EmitDownload("failed");
       AskToClose(kNotDownloaded, u"ERROR", fw::MB_ICONERROR);
       return;
 

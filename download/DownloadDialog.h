@@ -22,6 +22,7 @@
 
 #include "download/DownloadStates.h"
 #include "download/EhxFile.h"
+#include "events/Events.h"
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
 #include "platform/Serial.h"
@@ -60,6 +61,8 @@ class CDownloadDialog : public fw::CDialog {
   // idle or closed by the answer; it does not ask to try again, for nothing could answer.
   // A step whose question is open at the time finishes first.
   void OnReaderLost();
+  // Where the run's start and end go as "download" events; null: nowhere.
+  void SetEvents(events::IEvents* events) { m_events = events; }
 
   // Handlers and steps, public so tests can reach them.
   void FillFirmwareList();
@@ -119,6 +122,9 @@ class CDownloadDialog : public fw::CDialog {
   platform::ISerialPorts& m_serial;
   std::filesystem::path m_appDir;
   LogSink m_log;
+  events::IEvents* m_events = nullptr;
+  uint64_t m_nRecordsSent = 0;  // of this run: the highest record sent, counted from 1
+  void EmitDownload(const char* state);
   // Where the image goes on after the next status query.
   download::ResumePoint m_resume;
   // Listed names as shown, with the names on disk they stand for.

@@ -184,21 +184,20 @@ void CWriteTagDialog::OnReaderLost() {
   SetState(writetag::AfterReaderLost(m_nState));
 }
 
+int CWriteTagDialog::SelectedBlockCount() const {
+  if (m_radioBlocks3.GetCheck() == fw::BST_CHECKED) return 3;
+  if (m_radioBlocks5.GetCheck() == fw::BST_CHECKED) return 5;
+  if (m_radioBlocks7.GetCheck() == fw::BST_CHECKED) return 7;
+  return 0;
+}
+
 int CWriteTagDialog::SendWriteCommand(bool codeBlock) {
   std::optional<std::string> command;
   if (codeBlock) {
     // Only a frame computed from the current code is ever sent.
     command = writetag::WriteCommandFor(m_frames, m_nBlockIndex);
   } else {
-    int count = 0;
-    if (m_radioBlocks3.GetCheck() == fw::BST_CHECKED) {
-      count = 3;
-    } else if (m_radioBlocks5.GetCheck() == fw::BST_CHECKED) {
-      count = 5;
-    } else if (m_radioBlocks7.GetCheck() == fw::BST_CHECKED) {
-      count = 7;
-    }
-    if (const std::optional<uint64_t> frame = writetag::BlocksSettingFrame(count))
+    if (const std::optional<uint64_t> frame = writetag::BlocksSettingFrame(SelectedBlockCount()))
       command = writetag::FrameCommandText(*frame);
   }
   if (!command) return kWriteFailed;
@@ -307,6 +306,13 @@ void CWriteTagDialog::Step() {
                                       u"in tag read out the code of the tag. \r\n"
                                       u"Do you want to write another transponder. \r\n");
       AppendCodeToFile(CodeText());
+      if (m_events) {
+        if (m_bBlocksMode) {
+          m_events->Emit("written", {{"blocks", static_cast<long long>(SelectedBlockCount())}});
+        } else {
+          m_events->Emit("written", {{"code", fw::ToUtf8(CodeText())}});
+        }
+      }
       const int answer = MessageBox(message, u"Information", fw::MB_YESNO | fw::MB_ICONQUESTION);
       if (answer != fw::IDYES) {
         SetState(WriteState::Finish);
@@ -321,6 +327,7 @@ void CWriteTagDialog::Step() {
 
     case WriteState::Failed: {
       if (RetryQuestionHeld()) return;
+      if (m_events) m_events->Emit("write_failed", {{"mode", std::string(m_bBlocksMode ? "blocks" : "code")}});
       m_sound.MessageBeep(kBeepExclamation);
       const int answer = MessageBox(u"Code not successfuly transfered to transponder. \r\nTry again.",
                                     u"Error", fw::MB_YESNO | fw::MB_ICONERROR);

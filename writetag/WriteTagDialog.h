@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "events/Events.h"
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
 #include "platform/Serial.h"
@@ -55,6 +56,8 @@ class CWriteTagDialog : public fw::CDialog {
   // The main window has let the reader go: the port is closed, and a running procedure ends
   // as a failed one ends, with its question.
   void OnReaderLost();
+  // Where a run's success ("written") and failure ("write_failed") go; null: nowhere.
+  void SetEvents(events::IEvents* events) { m_events = events; }
   // The code of a tag read while the dialog is open: shown for 3 seconds.
   void ShowTagCode(const fw::WString& code);
 
@@ -98,6 +101,8 @@ class CWriteTagDialog : public fw::CDialog {
 
  private:
   void Step();
+  // 3, 5 or 7 as the radio buttons say; 0 when none is set.
+  int SelectedBlockCount() const;
   // Whether the failure question waits: a retry failed with no reader line since it began,
   // sooner than kSilentRetryPauseMs after.
   bool RetryQuestionHeld() const;
@@ -110,6 +115,7 @@ class CWriteTagDialog : public fw::CDialog {
   platform::ISound& m_sound;
   writetag::CodeListFile m_codeList;
   LogSink m_log;
+  events::IEvents* m_events = nullptr;
   writetag::BlockFrameSet m_frames;
   bool m_bTimerRunning = false;
   bool m_bReaderAnswered = false;  // a reader line came since the run or retry began
