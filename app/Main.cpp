@@ -339,8 +339,12 @@ bool StartMqtt(fw::IHost& host, const std::filesystem::path& appDir, EventOutput
 }
 
 // What is still unacknowledged gets a moment to reach the broker; the rest stays spooled.
+// The client leaves the message loop before the host ends.
 void StopMqtt(EventOutputs& out) {
-  if (out.publisher) out.publisher->Stop(std::chrono::milliseconds{2000});
+  if (!out.publisher) return;
+  out.stream->RemoveOutput(*out.publisher);
+  out.publisher->Stop(std::chrono::milliseconds{2000});
+  out.publisher.reset();
 }
 
 int RunHeadless(MainDialogServices& services, const ScanKeys& keys, const KeyTyping& typing,

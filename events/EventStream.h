@@ -45,6 +45,7 @@ class EventStream final : public IEvents {
   EventStream(std::filesystem::path seqFile, std::string port, Clock clock = std::chrono::system_clock::now);
 
   void AddOutput(IEventOutput& output) { outputs_.push_back(&output); }
+  void RemoveOutput(IEventOutput& output) { std::erase(outputs_, &output); }
   void Emit(const std::string& event, const Fields& fields) override;
 
   // The time as the events write it: "2026-12-10T07:05:09.123Z".

@@ -56,15 +56,17 @@ bool Spool::Open(std::string& error) {
   struct stat st {};
   ::fstat(file_.Get(), &st);
   const uint64_t size = static_cast<uint64_t>(st.st_size);
-  // Only the part within the bound is read back; a torn last line (no line feed) is left out.
   if (pos > size) pos = size;
-  if (size - pos > maxBytes_) pos = size - maxBytes_;
+  // Only about the bound's worth of the file is read back; a torn last line (no line feed,
+  // a stop in the middle of a write) is left out.
+  const bool cut = size - pos > maxBytes_ + kReadSlack;
+  if (cut) pos = size - (maxBytes_ + kReadSlack);
   std::string bytes(size - pos, '\0');
   const ssize_t got = bytes.empty() ? 0 : ::pread(file_.Get(), bytes.data(), bytes.size(), static_cast<off_t>(pos));
   bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
   size_t begin = 0;
-  // After a cut by the bound the first line may be a piece: it starts after a line feed.
-  if (pos > 0 && size - pos == maxBytes_) {
+  if (cut) {
+    // The first line read may be a piece: the entries start after a line feed.
     const size_t nl = bytes.find('\n');
     begin = nl == std::string::npos ? bytes.size() : nl + 1;
   }
@@ -76,6 +78,10 @@ bool Spool::Open(std::string& error) {
     end_ = pos + nl + 1;
     if (tab == std::string::npos) continue;
     entries_.push_back({nextId_++, record.substr(0, tab), record.substr(tab + 1), end_});
+  }
+  while (entries_.size() > 1 && end_ - start_ > maxBytes_) {
+    start_ = entries_.front().end;
+    entries_.pop_front();
   }
   if (end_ < size && ::ftruncate(file_.Get(), static_cast<off_t>(end_)) != 0) {
     // The torn tail stays; a line feed written before the next entry ends it.

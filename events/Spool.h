@@ -18,6 +18,8 @@ class Spool {
   static constexpr uint64_t kMaxBytes = uint64_t{100} << 20;
   // The part of the file already taken that makes it worth moving the rest to the start.
   static constexpr uint64_t kCompactBytes = uint64_t{1} << 20;
+  // Read beyond the bound at start, for a last line cut by a stop.
+  static constexpr uint64_t kReadSlack = uint64_t{64} << 10;
 
   struct Entry {
     uint64_t id;  // increasing, for the acknowledgement
