@@ -2,7 +2,7 @@
 // The system calls the ExpansionSlotPin library rests on: the kernel's I/O control entry,
 // its virtual-memory calls, a named mutex and the debug output. Each port has one virtual
 // per call and no logic inside, so both backends of the library run against fakes in tests
-// (device/fake/) and against the Linux stand-ins in the program (device/linux/).
+// (tests/fakes/) and against the Linux stand-ins in the program (device/linux/).
 
 #include <chrono>
 #include <cstddef>

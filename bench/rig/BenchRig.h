@@ -19,7 +19,7 @@
 #include "bench/rig/PtyRelay.h"
 #include "device/ReaderPower.h"
 #include "framework/Dialog.h"
-#include "platform/fake/FakeServices.h"
+#include "tests/fakes/FakeServices.h"
 #include "platform/linux/PosixSerialPorts.h"
 #include "sim/PtyServer.h"
 

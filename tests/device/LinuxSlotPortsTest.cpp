@@ -14,7 +14,7 @@
 #include <string>
 
 #include "device/ReaderPower.h"
-#include "device/fake/FakeSlotPorts.h"
+#include "tests/fakes/FakeSlotPorts.h"
 #include "device/linux/LinuxSlotPorts.h"
 
 namespace {

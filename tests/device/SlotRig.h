@@ -3,7 +3,7 @@
 // SlotDevice share its memory and named mutexes, as two programs on one handheld do.
 
 #include "device/ExpansionSlotPin.h"
-#include "device/fake/FakeSlotPorts.h"
+#include "tests/fakes/FakeSlotPorts.h"
 
 namespace slot_rig {
 

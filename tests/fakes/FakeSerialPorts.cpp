@@ -1,4 +1,4 @@
-#include "platform/fake/FakeSerialPorts.h"
+#include "tests/fakes/FakeSerialPorts.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "device/fake/FakeSlotPorts.h"
+#include "tests/fakes/FakeSlotPorts.h"
 
 #include <algorithm>
 #include <cstring>

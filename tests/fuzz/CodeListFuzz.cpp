@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "framework/headless/HeadlessHost.h"
-#include "platform/fake/FakeSerialPorts.h"
-#include "platform/fake/FakeServices.h"
+#include "tests/fakes/FakeSerialPorts.h"
+#include "tests/fakes/FakeServices.h"
 #include "tests/app/Rig.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "writetag/CodeListFile.h"

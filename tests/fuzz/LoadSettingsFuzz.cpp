@@ -9,8 +9,8 @@
 
 #include "app/MainDialog.h"
 #include "framework/headless/HeadlessHost.h"
-#include "platform/fake/FakeSerialPorts.h"
-#include "platform/fake/FakeServices.h"
+#include "tests/fakes/FakeSerialPorts.h"
+#include "tests/fakes/FakeServices.h"
 #include "resources/Resource.h"
 #include "tests/app/Rig.h"
 #include "tests/fuzz/FuzzSupport.h"

@@ -16,7 +16,7 @@
 #include "download/EhxMaker.h"
 #include "download/EhxRecord.h"
 #include "framework/headless/HeadlessHost.h"
-#include "platform/fake/FakeServices.h"
+#include "tests/fakes/FakeServices.h"
 #include "platform/linux/PosixSerialPorts.h"
 #include "resources/Resource.h"
 #include "resources/Templates.h"

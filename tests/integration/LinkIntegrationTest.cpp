@@ -8,7 +8,7 @@
 #include "app/MainDialog.h"
 #include "device/ReaderPower.h"
 #include "framework/headless/HeadlessHost.h"
-#include "platform/fake/FakeServices.h"
+#include "tests/fakes/FakeServices.h"
 #include "platform/linux/PosixSerialPorts.h"
 #include "resources/Resource.h"
 #include "sim/PtyServer.h"
