@@ -33,7 +33,6 @@ enum class ControlKind {
   Bitmap,       // static picture, resource id in ControlTemplate::resource
   ComboBox,
   Progress,
-  GroupBox,     // a frame with its caption around the controls of a group
 };
 
 enum Style : uint32_t {
@@ -51,11 +50,6 @@ enum Style : uint32_t {
   kSmooth = 1u << 10,       // progress bar
   kAlignLeft = 1u << 11,    // static text
   kAutoHScroll = 1u << 12,
-  // Grows with the window in width and height; a dialog with such a control can be made
-  // larger than its template (never smaller), the other controls keep their places.
-  kGrowsWithWindow = 1u << 13,
-  // Multi-line edit: "Save log..." in its context menu writes its text to a file.
-  kSaveMenu = 1u << 14,
 };
 
 struct ControlTemplate {

@@ -53,10 +53,9 @@ DialogTemplate MakeMain() {
       {1036, K::Static, u"Type:", {6, 105, 85, 8}, fw::kAlignLeft},
       {1048, K::PushButton, u"Clear Code", {108, 106, 27, 17}, fw::kMultiLine},
       {1037, K::Static, u"Code:", {6, 115, 95, 8}, fw::kAlignLeft},
-      {1005, K::PushButton, u"Clear", {108, 124, 22, 11}, fw::kStyleNone},
+      {1005, K::PushButton, u"Clear", {108, 124, 19, 11}, fw::kStyleNone},
       {1003, K::Edit, u"", {2, 123, 133, 30},
-       fw::kMultiLine | fw::kReadOnly | fw::kVScroll | fw::kBorder | fw::kGrowsWithWindow |
-           fw::kSaveMenu},
+       fw::kMultiLine | fw::kReadOnly | fw::kVScroll | fw::kBorder},
       {1049, K::PushButton, u"Write Tag", {2, 154, 37, 11}, fw::kStyleNone},
       {1047, K::PushButton, u"Firmware", {41, 154, 37, 11}, fw::kStyleNone},
       {1077, K::CheckBox, u"Auto Hide", {85, 154, 47, 10}, kCheck},
@@ -71,12 +70,12 @@ DialogTemplate MakeWriteTag() {
   t.rect = {7, 10, 113, 124};
   t.controls = {
       {1038, K::PushButton, u"?", {94, 1, 16, 14}, fw::kStyleNone},
-      {kStaticId, K::GroupBox, u"Blocks", {2, 8, 110, 40}, fw::kStyleNone},
+      {kStaticId, K::Static, u"__ Blocks __________________", {4, 9, 106, 8}, fw::kAlignLeft},
       {1070, K::RadioButton, u"3", {4, 17, 18, 13}, fw::kGroup},
       {1071, K::RadioButton, u"5", {22, 17, 18, 13}, fw::kGroup},
       {1072, K::RadioButton, u"7", {40, 17, 18, 13}, fw::kGroup},
       {1068, K::PushButton, u"Write", {4, 31, 49, 13}, fw::kStyleNone},
-      {kStaticId, K::GroupBox, u"Code", {2, 50, 110, 43}, fw::kStyleNone},
+      {kStaticId, K::Static, u"__ Code ___________________", {4, 51, 106, 8}, fw::kAlignLeft},
       {1063, K::ComboBox, u"", {4, 62, 83, 79}, fw::kDropDown | fw::kVScroll | fw::kAutoHScroll},
       {1053, K::PushButton, u"Clear", {87, 63, 23, 11}, fw::kStyleNone},
       {1064, K::PushButton, u"Clear List", {87, 76, 23, 16}, fw::kMultiLine},

@@ -4,17 +4,13 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDir>
-#include <QFileDialog>
 #include <QFontDatabase>
 #include <QFontMetrics>
-#include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPlainTextEdit>
@@ -22,8 +18,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegion>
-#include <QResizeEvent>
-#include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStringView>
@@ -31,7 +25,6 @@
 #include <QTextDocument>
 #include <QTimer>
 #include <algorithm>
-#include <memory>
 #include <utility>
 
 
@@ -193,11 +186,6 @@ bool DialogWidget::HandleKey(QKeyEvent* event) {
   return true;
 }
 
-void DialogWidget::resizeEvent(QResizeEvent* event) {
-  QDialog::resizeEvent(event);
-  if (window_) window_->OnResized(event->size());
-}
-
 void DialogWidget::keyPressEvent(QKeyEvent* event) {
   if (!HandleKey(event)) QDialog::keyPressEvent(event);
 }
@@ -228,10 +216,7 @@ QtWindow::QtWindow(CDialog& dialog, const DialogTemplate& tpl, QWidget* parent,
   units_ = DialogBaseUnits(font);
 
   const QRect frame = DialogUnitsToPixels(tpl.rect, units_);
-  templateSize_ = frame.size();
-  resizable_ = std::any_of(tpl.controls.begin(), tpl.controls.end(),
-                           [](const ControlTemplate& ct) { return Has(ct.style, kGrowsWithWindow); });
-  FitSize(frame.size());
+  widget_->setFixedSize(frame.size());
   // The template's position counts from the owner's client area, or from the screen.
   const QPoint origin = parent ? parent->mapToGlobal(QPoint(0, 0)) : QPoint(0, 0);
   widget_->move(origin + frame.topLeft());
@@ -296,15 +281,6 @@ QWidget* QtWindow::MakeControl(const ControlTemplate& ct, const QRect& px) {
         e->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         if (!Has(ct.style, kBorder)) e->setFrameShape(QFrame::NoFrame);
         e->setPlainText(caption);
-        if (Has(ct.style, kSaveMenu)) {
-          e->setContextMenuPolicy(Qt::CustomContextMenu);
-          QObject::connect(e, &QWidget::customContextMenuRequested, guard_.get(), [this, e, id](const QPoint& at) {
-            std::unique_ptr<QMenu> menu(e->createStandardContextMenu(at));
-            menu->addSeparator();
-            QAction* save = menu->addAction(QStringLiteral("Save log..."));
-            if (menu->exec(e->viewport()->mapToGlobal(at)) == save) AskToSaveText(id);
-          });
-        }
         QObject::connect(e, &QPlainTextEdit::textChanged, guard_.get(), [this, id] {
           if (settingText_) return;
           if (ControlState* c = Find(id)) c->edited = true;
@@ -360,13 +336,6 @@ QWidget* QtWindow::MakeControl(const ControlTemplate& ct, const QRect& px) {
       made = c;
       break;
     }
-    case ControlKind::GroupBox: {
-      auto* g = new QGroupBox(caption, widget_);
-      // Under the controls it frames, and never in the way of their mouse clicks.
-      g->setAttribute(Qt::WA_TransparentForMouseEvents);
-      made = g;
-      break;
-    }
     case ControlKind::Progress: {
       auto* p = new QProgressBar(widget_);
       p->setTextVisible(false);
@@ -387,8 +356,6 @@ QWidget* QtWindow::MakeControl(const ControlTemplate& ct, const QRect& px) {
     combo->setMaxVisibleItems(std::max(1, (px.height() - field) / row));
   }
   made->setGeometry(geometry);
-  if (ct.kind == ControlKind::GroupBox) made->lower();
-  if (Has(ct.style, kGrowsWithWindow)) growing_.push_back({made, geometry});
   return made;
 }
 
@@ -794,50 +761,8 @@ void QtWindow::SetWindowPos(bool topmost, const Rect& rect) {
   }
   // The rectangle is the whole window as the handheld counts it, caption included; here
   // the window manager draws the caption, so the client area is the rest.
-  FitSize(QSize(std::max(1, rect.w), std::max(1, rect.h - kHandheldCaptionPx)));
+  widget_->setFixedSize(std::max(1, rect.w), std::max(1, rect.h - kHandheldCaptionPx));
   widget_->move(rect.x, rect.y);
-}
-
-void QtWindow::FitSize(QSize size) {
-  if (!resizable_) {
-    widget_->setFixedSize(size);
-    return;
-  }
-  // The template's size is the least; the user may make the window larger.
-  widget_->setMinimumSize(templateSize_);
-  widget_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-  widget_->resize(size.expandedTo(templateSize_));
-}
-
-void QtWindow::OnResized(QSize size) {
-  const QSize grown = size - templateSize_;
-  for (const Growing& g : growing_) {
-    g.widget->setGeometry(QRect(g.base.topLeft(), g.base.size() + QSize(std::max(0, grown.width()),
-                                                                        std::max(0, grown.height()))));
-  }
-}
-
-void QtWindow::AskToSaveText(int id) {
-  const QString path = QFileDialog::getSaveFileName(widget_, QStringLiteral("Save log"),
-                                                    QDir::home().filePath(QStringLiteral("pelmor-log.txt")),
-                                                    QStringLiteral("Text files (*.txt);;All files (*)"));
-  if (path.isEmpty()) return;
-  const QString error = SaveText(id, path);
-  if (!error.isEmpty())
-    QMessageBox::warning(widget_, QStringLiteral("Save log"), QStringLiteral("The log was not saved:\n") + error);
-}
-
-QString QtWindow::SaveText(int id, const QString& path) const {
-  const auto it = controls_.find(id);
-  auto* edit = it == controls_.end() ? nullptr : qobject_cast<QPlainTextEdit*>(it->second.widget);
-  if (!edit) return QStringLiteral("no such text");
-  QString text = edit->toPlainText();
-  if (!text.endsWith(QLatin1Char('\n'))) text += QLatin1Char('\n');
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return path + QStringLiteral(": ") + file.errorString();
-  file.write(text.toUtf8());
-  if (!file.commit()) return path + QStringLiteral(": ") + file.errorString();
-  return QString();
 }
 
 void QtWindow::SetWindowRegion(const Rect* region) {

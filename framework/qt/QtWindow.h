@@ -62,7 +62,6 @@ class DialogWidget final : public QDialog {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -140,11 +139,6 @@ class QtWindow final : public IWindow {
   void OnKeyCommand(int id) { dialog_.DispatchCommand(id, Notify::Clicked); }
   void OnHelpKey() { dialog_.DispatchHelp(); }
   void OnCloseRequest() { dialog_.DispatchClose(); }
-  // The window's new size: the controls that grow with it take the difference.
-  void OnResized(QSize size);
-  // "Save log...": the text of a multi-line edit as shown, with a line break at its end,
-  // written to path. Empty on success, else why not.
-  QString SaveText(int id, const QString& path) const;
 
  private:
   struct ControlState {
@@ -180,18 +174,6 @@ class QtWindow final : public IWindow {
   std::unique_ptr<QObject> guard_;
   BaseUnits units_;
   std::map<int, ControlState> controls_;
-  // A window with controls that grow with it can be made larger than its template.
-  struct Growing {
-    QWidget* widget;
-    QRect base;  // its place at the template's size
-  };
-  std::vector<Growing> growing_;
-  // Sets the window's size: fixed, or at least the template's for a window that grows.
-  void FitSize(QSize size);
-  // Asks for a file name and saves the edit's text there; a failure is told in a box.
-  void AskToSaveText(int id);
-  QSize templateSize_;
-  bool resizable_ = false;
   std::map<unsigned, QTimer*> timers_;  // children of widget_
   // A disabled control given the focus, which takes it once enabled.
   int pendingFocus_ = kStaticId;

@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -10,7 +9,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
-#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
 
@@ -477,20 +475,3 @@ TEST_F(GuiTest, DefaultCancelHandlingClosesAModelessDialogThroughTheDialogObject
 }
 
 }  // namespace
-
-// "Save log..." writes the log as shown, with a line break at its end.
-TEST_F(GuiTest, SaveLogWritesTheTextAsShown) {
-  fw::CDialog dialog(host_, res::MainTemplate());
-  Open(dialog);
-  auto& window = *static_cast<fw::QtWindow*>(dialog.Window());
-  window.SetText(1003, u"Connected...\r\nTag found! (1) ");
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  const QString path = dir.filePath(QStringLiteral("log.txt"));
-  EXPECT_EQ(window.SaveText(1003, path), QString());
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  EXPECT_EQ(file.readAll(), QByteArray("Connected...\nTag found! (1) \n"));
-  // A folder that is not there is said, not passed over.
-  EXPECT_FALSE(window.SaveText(1003, dir.filePath(QStringLiteral("gone/log.txt"))).isEmpty());
-}
