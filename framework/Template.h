@@ -53,13 +53,18 @@ enum Style : uint32_t {
   kAutoHScroll = 1u << 12,
   // The control grows with its window: its right (bottom) edge keeps its distance to the
   // window's right (bottom) edge. A dialog with such a control can be enlarged by the user,
-  // never below its template's size; every other control keeps its template place.
+  // never below its template's size.
   kGrowRight = 1u << 13,
   kGrowDown = 1u << 14,
+  // The control keeps its distance to the window's bottom (right) edge, as do controls
+  // under (beside) one that grows. Every control without one of these flags keeps its
+  // template place.
+  kMoveDown = 1u << 15,
+  kMoveRight = 1u << 16,
 };
 
-// True when a user may enlarge the template's window: one of its controls grows with it.
-inline bool GrowsWithWindow(uint32_t style) { return (style & (kGrowRight | kGrowDown)) != 0; }
+// True when the control's place depends on its window's size.
+inline bool FollowsWindowSize(uint32_t style) { return (style & (kGrowRight | kGrowDown | kMoveDown | kMoveRight)) != 0; }
 
 struct ControlTemplate {
   int id = kStaticId;
@@ -79,9 +84,10 @@ struct DialogTemplate {
   bool okInCaption = false;  // the caption carries an OK button (IDOK)
   std::vector<ControlTemplate> controls;
 
+  // True when a user may enlarge the window: one of its controls grows with it.
   bool Resizable() const {
     for (const auto& c : controls)
-      if (GrowsWithWindow(c.style)) return true;
+      if ((c.style & (kGrowRight | kGrowDown)) != 0) return true;
     return false;
   }
 

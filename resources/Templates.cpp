@@ -53,13 +53,15 @@ DialogTemplate MakeMain() {
       {1036, K::Static, u"Type:", {6, 105, 101, 8}, fw::kAlignLeft},
       {1048, K::PushButton, u"Clear Code", {108, 106, 27, 17}, fw::kMultiLine},
       {1037, K::Static, u"Code:", {6, 115, 101, 8}, fw::kAlignLeft},
-      {1005, K::PushButton, u"Clear", {108, 124, 27, 11}, fw::kStyleNone},
       // The log is what grows when the window is enlarged.
       {1003, K::Edit, u"", {2, 123, 133, 30},
        fw::kMultiLine | fw::kReadOnly | fw::kVScroll | fw::kBorder | fw::kGrowRight | fw::kGrowDown},
-      {1049, K::PushButton, u"Write Tag", {2, 154, 37, 11}, fw::kStyleNone},
-      {1047, K::PushButton, u"Firmware", {41, 154, 37, 11}, fw::kStyleNone},
-      {1077, K::CheckBox, u"Auto Hide", {85, 154, 47, 10}, kCheck},
+      // "Clear" lies on the log's top right corner: after the log, so that it is drawn above it.
+      {1005, K::PushButton, u"Clear", {108, 124, 27, 11}, fw::kMoveRight},
+      // The row under it stays at the window's bottom.
+      {1049, K::PushButton, u"Write Tag", {2, 154, 37, 11}, fw::kMoveDown},
+      {1047, K::PushButton, u"Firmware", {41, 154, 37, 11}, fw::kMoveDown},
+      {1077, K::CheckBox, u"Auto Hide", {85, 154, 47, 10}, kCheck | fw::kMoveDown},
   };
   return t;
 }

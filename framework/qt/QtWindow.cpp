@@ -260,7 +260,7 @@ QtWindow::QtWindow(CDialog& dialog, const DialogTemplate& tpl, QWidget* parent,
       c.widget = w;
       c.text = ct.caption;
     }
-    if (GrowsWithWindow(ct.style)) growing_.push_back({w, w->geometry(), ct.style});
+    if (FollowsWindowSize(ct.style)) growing_.push_back({w, w->geometry(), ct.style});
   }
 }
 
@@ -274,6 +274,8 @@ void QtWindow::OnResized() {
     QRect r = g.place;
     if (Has(g.style, kGrowRight)) r.setWidth(r.width() + dx);
     if (Has(g.style, kGrowDown)) r.setHeight(r.height() + dy);
+    if (Has(g.style, kMoveDown)) r.moveTop(r.top() + dy);
+    if (Has(g.style, kMoveRight)) r.moveLeft(r.left() + dx);
     g.widget->setGeometry(r);
   }
 }

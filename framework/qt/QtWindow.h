@@ -145,7 +145,7 @@ class QtWindow final : public IWindow {
   void OnKeyCommand(int id) { dialog_.DispatchCommand(id, Notify::Clicked); }
   void OnHelpKey() { dialog_.DispatchHelp(); }
   void OnCloseRequest() { dialog_.DispatchClose(); }
-  // Controls that grow with the window follow its new size.
+  // Controls that grow or move with the window follow its new size.
   void OnResized();
   // The menu a right click on the control opens, for the caller to show and delete; null
   // for a control without entries of the dialog.
@@ -165,7 +165,7 @@ class QtWindow final : public IWindow {
     std::vector<std::pair<QString, int>> menu;
   };
 
-  // A control that grows with the window, with its place in the template's window size.
+  // A control that grows or moves with the window, with its place in the template's size.
   struct Growing {
     QWidget* widget;
     QRect place;

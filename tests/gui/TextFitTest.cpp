@@ -171,7 +171,7 @@ TEST_F(GuiTest, WriteTagSectionsAreFramesAroundTheirControls) {
   }
 }
 
-TEST_F(GuiTest, EnlargingTheMainWindowGrowsTheLogAlone) {
+TEST_F(GuiTest, EnlargingTheMainWindowGrowsTheLogAndKeepsTheRestInPlace) {
   fw::CDialog dialog(host_, res::MainTemplate());
   Open(dialog);
   auto& window = *static_cast<fw::QtWindow*>(dialog.Window());
@@ -193,11 +193,19 @@ TEST_F(GuiTest, EnlargingTheMainWindowGrowsTheLogAlone) {
     ASSERT_EQ(top->size(), grown);
     const QSize delta = grown - start;
     EXPECT_EQ(log->geometry(), logBefore.adjusted(0, 0, delta.width(), delta.height()));
+    // The row under the log stays under it, "Clear" on its corner; the rest stays put.
     for (const auto& [w, place] : before) {
       if (w == log) continue;
-      EXPECT_EQ(w->geometry(), place) << w->metaObject()->className();
+      QPoint moved(0, 0);
+      if (w == window.Control(1005)) moved.setX(delta.width());
+      for (int id : {1049, 1047, 1077})
+        if (w == window.Control(id)) moved.setY(delta.height());
+      EXPECT_EQ(w->geometry(), place.translated(moved)) << w->metaObject()->className();
     }
   }
+
+  // "Clear" is drawn above the log it lies on.
+  EXPECT_GT(top->children().indexOf(window.Control(1005)), top->children().indexOf(log));
 
   // Smaller than the template it does not get.
   top->resize(start.width() - 50, start.height() - 50);
