@@ -1,6 +1,6 @@
 // The dialogs on a desktop: every text fits its control with the desktop's font, the main
-// window grows its log and nothing else when enlarged, the sections of Write Tag are frames,
-// and the dialogs' context menu entries reach them.
+// window grows its log and nothing else when enlarged, and the dialogs' context menu
+// entries reach them.
 
 #include <QApplication>
 #include <QCheckBox>
@@ -143,33 +143,6 @@ INSTANTIATE_TEST_SUITE_P(Dialogs, TextFit,
                          [](const auto& p) {
                            return std::to_string(p.param.templateId) + "_scale" + std::to_string(p.param.scale);
                          });
-
-TEST_F(GuiTest, WriteTagSectionsAreFramesAroundTheirControls) {
-  fw::CDialog dialog(host_, res::WriteTagTemplate());
-  ASSERT_TRUE(dialog.Create(nullptr));
-  auto& window = *static_cast<fw::QtWindow*>(dialog.Window());
-  const auto frames = window.Widget()->findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly);
-  ASSERT_EQ(frames.size(), 2);
-  const struct {
-    QString title;
-    std::vector<int> inside;
-  } sections[] = {{QStringLiteral("Blocks"), {1070, 1071, 1072, 1068}},
-                  {QStringLiteral("Code"), {1063, 1053, 1064, 1062}}};
-  for (const auto& section : sections) {
-    const QGroupBox* frame = nullptr;
-    for (QGroupBox* g : frames)
-      if (g->title() == section.title) frame = g;
-    ASSERT_NE(frame, nullptr) << section.title.toStdString();
-    for (int id : section.inside) {
-      EXPECT_TRUE(frame->geometry().contains(window.Control(id)->geometry()))
-          << id << " lies outside its frame " << section.title.toStdString();
-      // The frame is drawn behind what it holds, and never takes a click from it.
-      EXPECT_LT(window.Widget()->children().indexOf(const_cast<QGroupBox*>(frame)),
-                window.Widget()->children().indexOf(window.Control(id)));
-    }
-    EXPECT_TRUE(frame->testAttribute(Qt::WA_TransparentForMouseEvents));
-  }
-}
 
 TEST_F(GuiTest, EnlargingTheMainWindowGrowsTheLogAndKeepsTheRestInPlace) {
   fw::CDialog dialog(host_, res::MainTemplate());
