@@ -47,6 +47,7 @@ CMainDialog::CMainDialog(fw::IHost& host, MainDialogServices services)
   MapClicked(IDC_HIDE, [this] { OnHide(); });
   MapClicked(IDC_FIRMWARE, [this] { OnOpenFirmware(); });
   MapClicked(IDC_WRITE_TAG, [this] { OnOpenWriteTag(); });
+  MapClicked(kSaveLogCommand, [this] { OnSaveLog(); });
   for (int id : {IDC_USE_TRIGGER, IDC_READ_ONCE, IDC_LED_ON, IDC_LED_AFTER_READ, IDC_ISO_COUNTRY,
                  IDC_ISO_HEX, IDC_READ_PSK1, IDC_READ_PSK2, IDC_READ_KESWIN, IDC_READ_FLEX,
                  IDC_READ_ISOFDXB, IDC_READ_FECAVA, IDC_READ_AVID, IDC_READ_ASK, IDC_HDX,
@@ -77,6 +78,7 @@ bool CMainDialog::OnInitDialog() {
   if (auto* w = Window()) {
     w->SetIcon(m_hIcon);
     w->CenterWindow();
+    w->AddMenuItem(IDC_LOG, u"Save log...", kSaveLogCommand);
   }
   m_hComm = 0;
   Sleep(kStartDelayMs);

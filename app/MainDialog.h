@@ -64,6 +64,8 @@ class CMainDialog : public fw::CDialog {
   static constexpr int kScanKeyTicks = 10;
   // The log keeps at most this many characters; older lines are dropped first.
   static constexpr size_t kMaxLogChars = 64 * 1024;
+  // Command of the log's "Save log..." entry; no control has this id.
+  static constexpr int kSaveLogCommand = 0x8001;
 
   // True when the port could not be opened at start and the window was destroyed.
   bool OpenFailed() const { return m_bOpenFailed; }
@@ -93,6 +95,8 @@ class CMainDialog : public fw::CDialog {
   void ShowTag(const fw::WString& type, const fw::WString& code);
   void OnClear();
   void OnClearCode();
+  // "Save log..." of the log's context menu: the log as shown into a file the user picks.
+  void OnSaveLog();
   void OnOptionChanged();
   void UpdateIsoOptions();
   void OnWrite();

@@ -113,6 +113,18 @@ class IWindow {
   // Modal message box owned by this window; returns IDOK, IDYES or IDNO. Timers keep
   // ticking while it is open, as they do on the handheld.
   virtual int MessageBox(const WString& text, const WString& caption, unsigned type) = 0;
+
+  // Adds an entry to the menu a right click on the control opens, after the control's own
+  // entries where it has any. Choosing it sends Notify::Clicked with commandId to the
+  // dialog, so commandId must not be the id of one of its controls.
+  virtual void AddMenuItem(int id, const WString& text, int commandId) { (void)id, (void)text, (void)commandId; }
+  // A modal file chooser owned by this window, for a file to write: the path chosen
+  // (confirmed to be replaced where it exists), empty when the user cancels. suggested is
+  // the file name offered first.
+  virtual WString AskSaveFileName(const WString& caption, const WString& suggested) {
+    (void)caption, (void)suggested;
+    return {};
+  }
 };
 
 // The host: makes windows, runs the message loop, owns time.

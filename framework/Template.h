@@ -33,6 +33,7 @@ enum class ControlKind {
   Bitmap,       // static picture, resource id in ControlTemplate::resource
   ComboBox,
   Progress,
+  GroupBox,     // a frame with its caption around other controls; it takes no input
 };
 
 enum Style : uint32_t {
@@ -50,7 +51,20 @@ enum Style : uint32_t {
   kSmooth = 1u << 10,       // progress bar
   kAlignLeft = 1u << 11,    // static text
   kAutoHScroll = 1u << 12,
+  // The control grows with its window: its right (bottom) edge keeps its distance to the
+  // window's right (bottom) edge. A dialog with such a control can be enlarged by the user,
+  // never below its template's size.
+  kGrowRight = 1u << 13,
+  kGrowDown = 1u << 14,
+  // The control keeps its distance to the window's bottom (right) edge, as do controls
+  // under (beside) one that grows. Every control without one of these flags keeps its
+  // template place.
+  kMoveDown = 1u << 15,
+  kMoveRight = 1u << 16,
 };
+
+// True when the control's place depends on its window's size.
+inline bool FollowsWindowSize(uint32_t style) { return (style & (kGrowRight | kGrowDown | kMoveDown | kMoveRight)) != 0; }
 
 struct ControlTemplate {
   int id = kStaticId;
@@ -69,6 +83,13 @@ struct DialogTemplate {
   int fontPoints = 8;
   bool okInCaption = false;  // the caption carries an OK button (IDOK)
   std::vector<ControlTemplate> controls;
+
+  // True when a user may enlarge the window: one of its controls grows with it.
+  bool Resizable() const {
+    for (const auto& c : controls)
+      if ((c.style & (kGrowRight | kGrowDown)) != 0) return true;
+    return false;
+  }
 
   const ControlTemplate* Find(int controlId) const {
     for (const auto& c : controls)

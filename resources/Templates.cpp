@@ -23,9 +23,9 @@ DialogTemplate MakeMain() {
       {1011, K::PushButton, u"Get version", {53, 1, 48, 12}, fw::kDisabled},
       {1038, K::PushButton, u"Hide", {106, 1, 29, 12}, fw::kStyleNone},
       {1041, K::CheckBox, u"Prefix", {1, 17, 29, 9}, kCheck},
-      {1043, K::Edit, u"", {30, 17, 19, 10}, fw::kBorder | fw::kAutoHScroll},
-      {1042, K::CheckBox, u"Suffix", {52, 17, 30, 10}, kCheck},
-      {1044, K::Edit, u"", {83, 17, 19, 10}, fw::kBorder | fw::kAutoHScroll},
+      {1043, K::Edit, u"", {30, 17, 23, 10}, fw::kBorder | fw::kAutoHScroll},
+      {1042, K::CheckBox, u"Suffix", {53, 17, 30, 10}, kCheck},
+      {1044, K::Edit, u"", {83, 17, 23, 10}, fw::kBorder | fw::kAutoHScroll},
       {1046, K::CheckBox, u"cr", {106, 12, 20, 8}, kCheck},
       {1061, K::CheckBox, u"Tab", {106, 20, 25, 8}, kCheck},
       {1039, K::Static, kRule34, {0, 22, 135, 8}, fw::kAlignLeft},
@@ -50,15 +50,18 @@ DialogTemplate MakeMain() {
       {1023, K::PushButton, u"Read", {65, 90, 27, 11}, fw::kDisabled},
       {1024, K::PushButton, u"Write", {93, 90, 27, 11}, fw::kDisabled},
       {kStaticId, K::Static, kRule34, {0, 96, 135, 8}, fw::kAlignLeft},
-      {1036, K::Static, u"Type:", {6, 105, 85, 8}, fw::kAlignLeft},
+      {1036, K::Static, u"Type:", {6, 105, 101, 8}, fw::kAlignLeft},
       {1048, K::PushButton, u"Clear Code", {108, 106, 27, 17}, fw::kMultiLine},
-      {1037, K::Static, u"Code:", {6, 115, 95, 8}, fw::kAlignLeft},
-      {1005, K::PushButton, u"Clear", {108, 124, 19, 11}, fw::kStyleNone},
+      {1037, K::Static, u"Code:", {6, 115, 101, 8}, fw::kAlignLeft},
+      // The log is what grows when the window is enlarged.
       {1003, K::Edit, u"", {2, 123, 133, 30},
-       fw::kMultiLine | fw::kReadOnly | fw::kVScroll | fw::kBorder},
-      {1049, K::PushButton, u"Write Tag", {2, 154, 37, 11}, fw::kStyleNone},
-      {1047, K::PushButton, u"Firmware", {41, 154, 37, 11}, fw::kStyleNone},
-      {1077, K::CheckBox, u"Auto Hide", {85, 154, 47, 10}, kCheck},
+       fw::kMultiLine | fw::kReadOnly | fw::kVScroll | fw::kBorder | fw::kGrowRight | fw::kGrowDown},
+      // "Clear" lies on the log's top right corner: after the log, so that it is drawn above it.
+      {1005, K::PushButton, u"Clear", {108, 124, 27, 11}, fw::kMoveRight},
+      // The row under it stays at the window's bottom.
+      {1049, K::PushButton, u"Write Tag", {2, 154, 37, 11}, fw::kMoveDown},
+      {1047, K::PushButton, u"Firmware", {41, 154, 37, 11}, fw::kMoveDown},
+      {1077, K::CheckBox, u"Auto Hide", {85, 154, 47, 10}, kCheck | fw::kMoveDown},
   };
   return t;
 }
@@ -70,12 +73,13 @@ DialogTemplate MakeWriteTag() {
   t.rect = {7, 10, 113, 124};
   t.controls = {
       {1038, K::PushButton, u"?", {94, 1, 16, 14}, fw::kStyleNone},
-      {kStaticId, K::Static, u"__ Blocks __________________", {4, 9, 106, 8}, fw::kAlignLeft},
+      // The sections are frames around their controls, captioned with their rules.
+      {kStaticId, K::GroupBox, u"__ Blocks __________________", {2, 9, 90, 38}, fw::kStyleNone},
       {1070, K::RadioButton, u"3", {4, 17, 18, 13}, fw::kGroup},
       {1071, K::RadioButton, u"5", {22, 17, 18, 13}, fw::kGroup},
       {1072, K::RadioButton, u"7", {40, 17, 18, 13}, fw::kGroup},
       {1068, K::PushButton, u"Write", {4, 31, 49, 13}, fw::kStyleNone},
-      {kStaticId, K::Static, u"__ Code ___________________", {4, 51, 106, 8}, fw::kAlignLeft},
+      {kStaticId, K::GroupBox, u"__ Code ___________________", {2, 51, 110, 43}, fw::kStyleNone},
       {1063, K::ComboBox, u"", {4, 62, 83, 79}, fw::kDropDown | fw::kVScroll | fw::kAutoHScroll},
       {1053, K::PushButton, u"Clear", {87, 63, 23, 11}, fw::kStyleNone},
       {1064, K::PushButton, u"Clear List", {87, 76, 23, 16}, fw::kMultiLine},

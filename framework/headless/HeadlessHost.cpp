@@ -340,6 +340,29 @@ unsigned HeadlessWindow::SetTimer(unsigned id, unsigned periodMs) {
 
 bool HeadlessWindow::KillTimer(unsigned id) { return host_.RemoveTimer(this, id); }
 
+void HeadlessWindow::AddMenuItem(int id, const WString& text, int commandId) {
+  if (ControlState* c = Control(id)) c->menu.emplace_back(text, commandId);
+}
+
+bool HeadlessWindow::ChooseMenuItem(int id, const WString& text) {
+  const ControlState* c = Control(id);
+  if (!c) return false;
+  for (const auto& [entry, command] : c->menu) {
+    if (entry != text) continue;
+    dialog_.DispatchCommand(command, Notify::Clicked);
+    return true;
+  }
+  return false;
+}
+
+WString HeadlessWindow::AskSaveFileName(const WString& caption, const WString&) {
+  host_.fileChoosers.push_back(caption);
+  if (host_.fileNames_.empty()) return {};
+  WString path = std::move(host_.fileNames_.front());
+  host_.fileNames_.pop_front();
+  return path;
+}
+
 int HeadlessWindow::MessageBox(const WString& text, const WString& caption, unsigned type) {
   MessageBoxRecord r;
   r.templateId = tpl_.id;

@@ -31,6 +31,8 @@ struct ControlState {
   int rangeHigh = 100;
   int pos = 0;
   int scrolledToEnd = 0;  // ScrollToEnd calls, for tests
+  // Context menu entries added by the dialog: text and command id, in order.
+  std::vector<std::pair<WString, int>> menu;
 };
 
 class HeadlessWindow : public IWindow {
@@ -88,6 +90,11 @@ class HeadlessWindow : public IWindow {
   unsigned SetTimer(unsigned id, unsigned periodMs) override;
   bool KillTimer(unsigned id) override;
   int MessageBox(const WString& text, const WString& caption, unsigned type) override;
+  void AddMenuItem(int id, const WString& text, int commandId) override;
+  WString AskSaveFileName(const WString& caption, const WString& suggested) override;
+  // Chooses the context menu entry of that text on the control, as a user would; false
+  // when the control has no such entry.
+  bool ChooseMenuItem(int id, const WString& text);
 
  private:
   HeadlessHost& host_;
@@ -154,6 +161,10 @@ class HeadlessHost : public IHost {
   void QueueAnswer(int answer) { answers_.push_back(answer); }
   void SetMessageBoxHook(std::function<int(const MessageBoxRecord&)> hook) { boxHook_ = std::move(hook); }
   const std::vector<MessageBoxRecord>& MessageBoxes() const { return boxes_; }
+  // File choosers: each takes the next queued path; without one the user cancels. Every
+  // chooser's caption is kept.
+  void QueueFileName(WString path) { fileNames_.push_back(std::move(path)); }
+  std::vector<WString> fileChoosers;
   void ClearMessageBoxes() { boxes_.clear(); }
   // A procedure that keeps failing asks "try again?" without end; nobody at a terminal
   // script can stop Yes answered by default. With a limit, at most that many retry
@@ -211,6 +222,8 @@ class HeadlessHost : public IHost {
   HeadlessWindow* focusWindow_ = nullptr;
   int focusControl_ = kStaticId;
   std::deque<int> answers_;
+  std::deque<WString> fileNames_;
+  friend class HeadlessWindow;
   WString trayToolTip_;
   std::function<void()> trayActivated_;
   int retryLimit_ = 0;

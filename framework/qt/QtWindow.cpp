@@ -4,13 +4,16 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPlainTextEdit>
@@ -18,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegion>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStringView>
@@ -82,6 +86,17 @@ QString WrapCaption(const QString& caption, const QFontMetrics& fm, int width) {
     }
   }
   return out + line;
+}
+
+// A group box caption may be written as a section rule, "__ Blocks ____", as it reads on a
+// screen that draws no frames; the frame shows its words alone.
+QString GroupTitle(const QString& caption) {
+  qsizetype first = 0;
+  qsizetype end = caption.size();
+  auto rule = [](QChar c) { return c == QLatin1Char('_') || c.isSpace(); };
+  while (first < end && rule(caption[first])) ++first;
+  while (end > first && rule(caption[end - 1])) --end;
+  return caption.mid(first, end - first);
 }
 
 // A radio button whose click checks it and leaves every other button alone: the dialogs'
@@ -190,6 +205,11 @@ void DialogWidget::keyPressEvent(QKeyEvent* event) {
   if (!HandleKey(event)) QDialog::keyPressEvent(event);
 }
 
+void DialogWidget::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  if (window_) window_->OnResized();
+}
+
 void DialogWidget::closeEvent(QCloseEvent* event) {
   event->ignore();
   if (window_) window_->OnCloseRequest();
@@ -216,7 +236,14 @@ QtWindow::QtWindow(CDialog& dialog, const DialogTemplate& tpl, QWidget* parent,
   units_ = DialogBaseUnits(font);
 
   const QRect frame = DialogUnitsToPixels(tpl.rect, units_);
-  widget_->setFixedSize(frame.size());
+  templateSize_ = frame.size();
+  if (tpl.Resizable()) {
+    widget_->setWindowFlag(Qt::WindowMaximizeButtonHint);
+    widget_->setMinimumSize(templateSize_);
+    widget_->resize(templateSize_);
+  } else {
+    widget_->setFixedSize(templateSize_);
+  }
   // The template's position counts from the owner's client area, or from the screen.
   const QPoint origin = parent ? parent->mapToGlobal(QPoint(0, 0)) : QPoint(0, 0);
   widget_->move(origin + frame.topLeft());
@@ -233,6 +260,23 @@ QtWindow::QtWindow(CDialog& dialog, const DialogTemplate& tpl, QWidget* parent,
       c.widget = w;
       c.text = ct.caption;
     }
+    if (FollowsWindowSize(ct.style)) growing_.push_back({w, w->geometry(), ct.style});
+  }
+}
+
+void QtWindow::OnResized() {
+  if (!widget_) return;
+  // The template's size is the smallest the window gets; a window made smaller anyway (a
+  // placement of its own) does not shrink its controls below their template size.
+  const int dx = std::max(0, widget_->width() - templateSize_.width());
+  const int dy = std::max(0, widget_->height() - templateSize_.height());
+  for (const Growing& g : growing_) {
+    QRect r = g.place;
+    if (Has(g.style, kGrowRight)) r.setWidth(r.width() + dx);
+    if (Has(g.style, kGrowDown)) r.setHeight(r.height() + dy);
+    if (Has(g.style, kMoveDown)) r.moveTop(r.top() + dy);
+    if (Has(g.style, kMoveRight)) r.moveLeft(r.left() + dx);
+    g.widget->setGeometry(r);
   }
 }
 
@@ -290,8 +334,8 @@ QWidget* QtWindow::MakeControl(const ControlTemplate& ct, const QRect& px) {
         auto* e = new QLineEdit(widget_);
         e->setFrame(Has(ct.style, kBorder));
         e->setReadOnly(Has(ct.style, kReadOnly));
-        // Tight margins: a one-line edit is barely higher than its text.
-        e->setTextMargins(1, 0, 1, 0);
+        // No margins of its own: a one-line edit is barely higher and wider than its text.
+        e->setTextMargins(0, 0, 0, 0);
         e->setText(caption);
         QObject::connect(e, &QLineEdit::textChanged, guard_.get(), [this, id] {
           if (!settingText_) Send(id, Notify::Changed);
@@ -336,6 +380,13 @@ QWidget* QtWindow::MakeControl(const ControlTemplate& ct, const QRect& px) {
       made = c;
       break;
     }
+    case ControlKind::GroupBox: {
+      auto* g = new QGroupBox(GroupTitle(caption), widget_);
+      g->setAttribute(Qt::WA_TransparentForMouseEvents);
+      g->setFocusPolicy(Qt::NoFocus);
+      made = g;
+      break;
+    }
     case ControlKind::Progress: {
       auto* p = new QProgressBar(widget_);
       p->setTextVisible(false);
@@ -356,6 +407,8 @@ QWidget* QtWindow::MakeControl(const ControlTemplate& ct, const QRect& px) {
     combo->setMaxVisibleItems(std::max(1, (px.height() - field) / row));
   }
   made->setGeometry(geometry);
+  // A frame lies behind the controls it holds, whatever their order in the template.
+  if (ct.kind == ControlKind::GroupBox) made->lower();
   return made;
 }
 
@@ -468,6 +521,9 @@ void QtWindow::ShowCaption(ControlState& c) {
       break;
     case ControlKind::Static:
       static_cast<QLabel*>(c.widget)->setText(shown);
+      break;
+    case ControlKind::GroupBox:
+      static_cast<QGroupBox*>(c.widget)->setTitle(GroupTitle(shown));
       break;
     default:
       break;
@@ -761,7 +817,15 @@ void QtWindow::SetWindowPos(bool topmost, const Rect& rect) {
   }
   // The rectangle is the whole window as the handheld counts it, caption included; here
   // the window manager draws the caption, so the client area is the rest.
-  widget_->setFixedSize(std::max(1, rect.w), std::max(1, rect.h - kHandheldCaptionPx));
+  const QSize size(std::max(1, rect.w), std::max(1, rect.h - kHandheldCaptionPx));
+  if (widget_->maximumWidth() == widget_->minimumWidth() &&
+      widget_->maximumHeight() == widget_->minimumHeight()) {
+    widget_->setFixedSize(size);
+  } else {
+    // A window that grows stays resizable; it may be placed smaller than its template.
+    widget_->setMinimumSize(templateSize_.boundedTo(size));
+    widget_->resize(size);
+  }
   widget_->move(rect.x, rect.y);
 }
 
@@ -885,6 +949,68 @@ int QtWindow::MessageBox(const WString& text, const WString& caption, unsigned t
     default:
       return dismissed;
   }
+}
+
+// ---------------------------------------------------------------------------------------
+// Context menus and file choosers
+
+void QtWindow::AddMenuItem(int id, const WString& text, int commandId) {
+  ControlState* c = Find(id);
+  if (!c) return;
+  if (c->menu.empty()) {
+    c->widget->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(c->widget, &QWidget::customContextMenuRequested, guard_.get(),
+                     [this, id](const QPoint& at) {
+                       QWidget* control = Control(id);
+                       QMenu* menu = MakeContextMenu(id);
+                       if (!control || !menu) return;
+                       // The window may go while the menu is open; the menu goes with it.
+                       QPointer<QMenu> guard(menu);
+                       menu->exec(control->mapToGlobal(at));
+                       if (guard) guard->deleteLater();
+                     });
+  }
+  c->menu.emplace_back(ToQString(text), commandId);
+}
+
+QMenu* QtWindow::MakeContextMenu(int id) {
+  ControlState* c = Find(id);
+  if (!c || c->menu.empty()) return nullptr;
+  QMenu* menu = nullptr;
+  if (auto* edit = qobject_cast<QPlainTextEdit*>(c->widget)) {
+    menu = edit->createStandardContextMenu();
+  } else if (auto* line = qobject_cast<QLineEdit*>(c->widget)) {
+    menu = line->createStandardContextMenu();
+  }
+  if (menu) {
+    menu->setParent(widget_, menu->windowFlags());
+    menu->addSeparator();
+  } else {
+    menu = new QMenu(widget_);
+  }
+  for (const auto& [text, command] : c->menu) {
+    QAction* action = menu->addAction(text);
+    QObject::connect(action, &QAction::triggered, guard_.get(),
+                     [this, command] { Send(command, Notify::Clicked); });
+  }
+  return menu;
+}
+
+WString QtWindow::AskSaveFileName(const WString& caption, const WString& suggested) {
+  if (!widget_) return {};
+  auto* chooser = new QFileDialog(widget_, ToQString(caption));
+  chooser->setAcceptMode(QFileDialog::AcceptSave);
+  chooser->setFileMode(QFileDialog::AnyFile);
+  chooser->selectFile(ToQString(suggested));
+  QPointer<QFileDialog> guard(chooser);
+  // Timers keep ticking meanwhile, and one of them may destroy this window.
+  const std::shared_ptr<bool> alive = alive_;
+  const int result = chooser->exec();
+  if (!*alive || !guard) return {};
+  const QStringList chosen = guard->selectedFiles();
+  guard->deleteLater();
+  if (result != QDialog::Accepted || chosen.isEmpty()) return {};
+  return FromQString(chosen.front());
 }
 
 }  // namespace fw

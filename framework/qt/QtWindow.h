@@ -17,10 +17,12 @@
 #include <map>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "framework/Dialog.h"
 
+class QMenu;
 class QMessageBox;
 class QTimer;
 
@@ -63,6 +65,7 @@ class DialogWidget final : public QDialog {
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -128,6 +131,9 @@ class QtWindow final : public IWindow {
   unsigned SetTimer(unsigned id, unsigned periodMs) override;
   bool KillTimer(unsigned id) override;
   int MessageBox(const WString& text, const WString& caption, unsigned type) override;
+  // The entries follow the control's own menu (a text field's copy and select-all).
+  void AddMenuItem(int id, const WString& text, int commandId) override;
+  WString AskSaveFileName(const WString& caption, const WString& suggested) override;
 
   // For the host and the tests.
   QDialog* Widget() const { return widget_; }
@@ -139,6 +145,11 @@ class QtWindow final : public IWindow {
   void OnKeyCommand(int id) { dialog_.DispatchCommand(id, Notify::Clicked); }
   void OnHelpKey() { dialog_.DispatchHelp(); }
   void OnCloseRequest() { dialog_.DispatchClose(); }
+  // Controls that grow or move with the window follow its new size.
+  void OnResized();
+  // The menu a right click on the control opens, for the caller to show and delete; null
+  // for a control without entries of the dialog.
+  QMenu* MakeContextMenu(int id);
 
  private:
   struct ControlState {
@@ -150,6 +161,15 @@ class QtWindow final : public IWindow {
     WString text;
     // Multi-line edit: the user changed the text since it was last set.
     bool edited = false;
+    // Context menu entries of the dialog: text and command id.
+    std::vector<std::pair<QString, int>> menu;
+  };
+
+  // A control that grows or moves with the window, with its place in the template's size.
+  struct Growing {
+    QWidget* widget;
+    QRect place;
+    uint32_t style;
   };
 
   QWidget* MakeControl(const ControlTemplate& ct, const QRect& px);
@@ -173,6 +193,8 @@ class QtWindow final : public IWindow {
   // The receiver of every connection to the widgets: deleting it cuts them all at once.
   std::unique_ptr<QObject> guard_;
   BaseUnits units_;
+  QSize templateSize_;
+  std::vector<Growing> growing_;
   std::map<int, ControlState> controls_;
   std::map<unsigned, QTimer*> timers_;  // children of widget_
   // A disabled control given the focus, which takes it once enabled.

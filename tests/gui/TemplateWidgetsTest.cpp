@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -53,9 +54,9 @@ const ExpectedDialog kMain{
         {1011, K::PushButton, u"Get version", {53, 1, 48, 12}, kDisabled},
         {1038, K::PushButton, u"Hide", {106, 1, 29, 12}, kShown},
         {1041, K::CheckBox, u"Prefix", {1, 17, 29, 9}, kShown},
-        {1043, K::Edit, u"", {30, 17, 19, 10}, kShown},
-        {1042, K::CheckBox, u"Suffix", {52, 17, 30, 10}, kShown},
-        {1044, K::Edit, u"", {83, 17, 19, 10}, kShown},
+        {1043, K::Edit, u"", {30, 17, 23, 10}, kShown},
+        {1042, K::CheckBox, u"Suffix", {53, 17, 30, 10}, kShown},
+        {1044, K::Edit, u"", {83, 17, 23, 10}, kShown},
         {1046, K::CheckBox, u"cr", {106, 12, 20, 8}, kShown},
         {1061, K::CheckBox, u"Tab", {106, 20, 25, 8}, kShown},
         {1039, K::Static, kRule34, {0, 22, 135, 8}, kShown},
@@ -80,10 +81,10 @@ const ExpectedDialog kMain{
         {1023, K::PushButton, u"Read", {65, 90, 27, 11}, kDisabled},
         {1024, K::PushButton, u"Write", {93, 90, 27, 11}, kDisabled},
         {kNoId, K::Static, kRule34, {0, 96, 135, 8}, kShown},
-        {1036, K::Static, u"Type:", {6, 105, 85, 8}, kShown},
+        {1036, K::Static, u"Type:", {6, 105, 101, 8}, kShown},
         {1048, K::PushButton, u"Clear Code", {108, 106, 27, 17}, kShown},
-        {1037, K::Static, u"Code:", {6, 115, 95, 8}, kShown},
-        {1005, K::PushButton, u"Clear", {108, 124, 19, 11}, kShown},
+        {1037, K::Static, u"Code:", {6, 115, 101, 8}, kShown},
+        {1005, K::PushButton, u"Clear", {108, 124, 27, 11}, kShown},
         {1003, K::Edit, u"", {2, 123, 133, 30}, kShown},
         {1049, K::PushButton, u"Write Tag", {2, 154, 37, 11}, kShown},
         {1047, K::PushButton, u"Firmware", {41, 154, 37, 11}, kShown},
@@ -96,12 +97,12 @@ const ExpectedDialog kWriteTag{135,
                            124,
                            {
                                {1038, K::PushButton, u"?", {94, 1, 16, 14}, kShown},
-                               {kNoId, K::Static, u"__ Blocks __________________", {4, 9, 106, 8}, kShown},
+                               {kNoId, K::GroupBox, u"__ Blocks __________________", {2, 9, 90, 38}, kShown},
                                {1070, K::RadioButton, u"3", {4, 17, 18, 13}, kShown},
                                {1071, K::RadioButton, u"5", {22, 17, 18, 13}, kShown},
                                {1072, K::RadioButton, u"7", {40, 17, 18, 13}, kShown},
                                {1068, K::PushButton, u"Write", {4, 31, 49, 13}, kShown},
-                               {kNoId, K::Static, u"__ Code ___________________", {4, 51, 106, 8}, kShown},
+                               {kNoId, K::GroupBox, u"__ Code ___________________", {2, 51, 110, 43}, kShown},
                                {1063, K::ComboBox, u"", {4, 62, 83, 79}, kShown},
                                {1053, K::PushButton, u"Clear", {87, 63, 23, 11}, kShown},
                                {1064, K::PushButton, u"Clear List", {87, 76, 23, 16}, kShown},
@@ -134,6 +135,7 @@ ControlKind KindOf(const QWidget* w) {
   if (qobject_cast<const QLineEdit*>(w) || qobject_cast<const QPlainTextEdit*>(w)) return K::Edit;
   if (qobject_cast<const QComboBox*>(w)) return K::ComboBox;
   if (qobject_cast<const QProgressBar*>(w)) return K::Progress;
+  if (qobject_cast<const QGroupBox*>(w)) return K::GroupBox;
   if (auto* label = qobject_cast<const QLabel*>(w)) {
     return label->pixmap().isNull() ? K::Static : K::Bitmap;
   }
@@ -168,6 +170,7 @@ QString Shown(const QWidget* w) {
   if (auto* e = qobject_cast<const QLineEdit*>(w)) return e->text();
   if (auto* p = qobject_cast<const QPlainTextEdit*>(w)) return p->toPlainText();
   if (auto* c = qobject_cast<const QComboBox*>(w)) return c->currentText();
+  if (auto* g = qobject_cast<const QGroupBox*>(w)) return g->title();
   return QString();
 }
 
@@ -185,7 +188,9 @@ TEST_P(TemplateWidgets, EveryControlHasItsKindCaptionPlaceAndStartState) {
   EXPECT_EQ(window.Units().x, u.x);
   EXPECT_EQ(window.Units().y, u.y);
   EXPECT_EQ(top->size(), Pixels({0, 0, expect.widthDu, expect.heightDu}, u).size());
-  EXPECT_EQ(top->minimumSize(), top->maximumSize()) << "the window is not of fixed size";
+  // Only the main window may be enlarged, never made smaller than its template.
+  EXPECT_EQ(top->minimumSize(), top->size());
+  EXPECT_EQ(top->maximumSize() == top->size(), expect.templateId != 102);
 
   // One widget per control, nothing more.
   EXPECT_EQ(top->findChildren<QWidget*>(Qt::FindDirectChildrenOnly).size(),
@@ -200,6 +205,11 @@ TEST_P(TemplateWidgets, EveryControlHasItsKindCaptionPlaceAndStartState) {
       for (QLabel* label : top->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
         if (label->text() == fw::ToQString(row.caption) && label->geometry() == expected) w = label;
       }
+      for (QGroupBox* frame : top->findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly)) {
+        if (fw::ToQString(row.caption).contains(QLatin1Char(' ') + frame->title() + QLatin1Char(' ')) &&
+            frame->geometry() == expected)
+          w = frame;
+      }
       ASSERT_NE(w, nullptr) << "no label of this text at " << expected.x() << "," << expected.y();
     } else {
       w = window.Control(row.id);
@@ -212,7 +222,7 @@ TEST_P(TemplateWidgets, EveryControlHasItsKindCaptionPlaceAndStartState) {
     EXPECT_EQ(w->isHidden(), (row.at & kHidden) != 0);
     EXPECT_EQ(w->isEnabled(), (row.at & kDisabled) == 0);
     // A wrapped caption is still the caption.
-    if (row.kind != K::Bitmap) {
+    if (row.kind != K::Bitmap && row.kind != K::GroupBox) {
       EXPECT_EQ(Shown(w).replace(QLatin1Char('\n'), QLatin1Char(' ')), fw::ToQString(row.caption));
     }
 
