@@ -63,12 +63,12 @@ int Run(Loop& loop, long runs, bool pacedCommands) {
     wt->DispatchCommand(res::IDC_WT_WRITE_CODE, fw::Notify::Clicked);
     const bool done = loop.RunUntil(
         [&] {
-          if (!firstSentAt && wt->m_nState == CWriteTagDialog::kWait) firstSentAt = Clock::now();
-          return successAt.has_value() && wt->m_nState == CWriteTagDialog::kStart;
+          if (!firstSentAt && wt->m_nState == CWriteTagDialog::State::Wait) firstSentAt = Clock::now();
+          return successAt.has_value() && wt->m_nState == CWriteTagDialog::State::Start;
         },
         10000);
     if (!done || !firstSentAt || failures > 0) {
-      std::fprintf(stderr, "run %ld did not succeed (state %d, %d failures)\n", run, wt->m_nState, failures);
+      std::fprintf(stderr, "run %ld did not succeed (state %d, %d failures)\n", run, static_cast<int>(wt->m_nState), failures);
       return 1;
     }
     perBlockMs.push_back(Ms(*successAt - *firstSentAt) / kBlocks);
