@@ -68,6 +68,7 @@ CMainDialog::~CMainDialog() {
   m_pDownloadDlg.reset();
   // The port is closed when the object goes; the reader is not switched off here.
   if (m_hComm != 0) {
+    UnwatchPort();
     m_services.serial.Close(m_hComm);
     m_hComm = 0;
   }

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,8 @@ class CMainDialog : public fw::CDialog {
   // While the reader is lost, its port is tried again this often.
   static constexpr unsigned kReconnectTimerId = 3;
   static constexpr unsigned kReconnectPeriodMs = 1000;
+  // One shot: a line that came less than kReceivePeriodMs after the one before waits for it.
+  static constexpr unsigned kLinePaceTimerId = 4;
   static constexpr unsigned kStartDelayMs = 100;    // before the first connect
   static constexpr unsigned kVersionDelayMs = 200;  // between connect and 'V'
   static constexpr unsigned kConfigDelayMs = 300;   // between a version report and 'C'
@@ -174,6 +177,17 @@ class CMainDialog : public fw::CDialog {
   void StopWatchingForReader();
   void TryReconnect();
   void CheckLostWhileSending();
+  // Reads one byte of the open port; gone is set when the read failed for a lost device.
+  readerlink::LineAssembler::ReadByte PortByteReader(bool& gone);
+  // The receive side of a port watched for input (see MainDialogLink.cpp).
+  void WatchPort();
+  void UnwatchPort();
+  void ReadPort();
+  void PaceLine(std::string line);
+  void HandOverLine(const std::string& line);
+  void OnLinePaceTimer();
+  void UpdateReceiveTick();
+  void OnReceiveTick();
   void TakeScanKeys();
   fw::WString SystemErrorText();
   void HandleTagLine(const std::string& line);
@@ -195,6 +209,11 @@ class CMainDialog : public fw::CDialog {
   bool m_bStarting = false;
   bool m_bWatchingForReader = false;
   bool m_bLostWhileSending = false;
+  // The port's descriptor while the message loop watches it, else -1 (polled by the tick).
+  int m_nWatchedFd = -1;
+  bool m_bPortWatchPaused = false;
+  std::optional<std::string> m_heldLine;
+  std::optional<uint64_t> m_lastLineMs;
   fw::WString m_strDevice = u"COM1:";
   std::function<void(const fw::WString&)> m_logObserver;
   events::IEvents* m_events = nullptr;

@@ -69,6 +69,7 @@ void CMainDialog::OnHotKey(int id, uint32_t lparam) {
   if (id == kHotKeyF24 && vk == platform::VK_F24 && modifiers == 0) {
     if (m_bScanKeyDown) return;
     m_bScanKeyDown = true;
+    UpdateReceiveTick();
     if (SwitchReaderOn() != 0) AppendLog(u"Switch reader on Error \r\n");
     if (m_bHidden && !useTrigger) ShowWindow(true);
     PlayEventSound(device::kSoundStartScanning);

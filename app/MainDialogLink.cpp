@@ -34,6 +34,7 @@ void CMainDialog::Disconnect(DisconnectKind kind) {
   m_btnConnect.EnableWindow(false);
   if (kind == DisconnectKind::User) PlayEventSound(device::kSoundDisconnectOk);
   KillTimer(m_nTimerId);
+  UnwatchPort();
   m_btnGetVersion.EnableWindow(false);
   m_btnRead.EnableWindow(false);
   m_btnWrite.EnableWindow(false);
@@ -112,6 +113,7 @@ bool CMainDialog::Connect(OpenFailure onFailure) {
   m_btnGetVersion.EnableWindow(true);
   m_btnRead.EnableWindow(true);
   m_nTimerId = SetTimer(kReceiveTimerId, kReceivePeriodMs);
+  WatchPort();
   TakeScanKeys();
   m_btnConnect.EnableWindow(true);
   return true;
@@ -172,7 +174,10 @@ void CMainDialog::TakeScanKeys() {
 bool CMainDialog::WriteAll(const uint8_t* data, size_t size) {
   size_t written = 0;
   if (m_services.serial.Write(m_hComm, data, size, written) && written == size) return true;
-  if (IsDeviceGone()) m_bLostWhileSending = true;
+  if (IsDeviceGone()) {
+    m_bLostWhileSending = true;
+    UpdateReceiveTick();
+  }
   return false;
 }
 
@@ -200,9 +205,24 @@ void CMainDialog::SendKeyListBytes(const fw::WString& keys) {
     if (!WriteAll(&b, 1)) AppendLog(u"Commando not send \r\n");
 }
 
+readerlink::LineAssembler::ReadByte CMainDialog::PortByteReader(bool& gone) {
+  return [this, h = m_hComm, &gone](uint8_t& byte) {
+    size_t got = 0;
+    if (!m_services.serial.Read(h, &byte, 1, got)) {
+      gone = IsDeviceGone();
+      return readerlink::LineAssembler::ReadResult::Failed;
+    }
+    return got == 1 ? readerlink::LineAssembler::ReadResult::Byte : readerlink::LineAssembler::ReadResult::Empty;
+  };
+}
+
 void CMainDialog::OnTimer(unsigned id) {
   if (id == kReconnectTimerId) {
     TryReconnect();
+    return;
+  }
+  if (id == kLinePaceTimerId) {
+    OnLinePaceTimer();
     return;
   }
   if (id != kReceiveTimerId) return;
@@ -215,22 +235,111 @@ void CMainDialog::OnTimer(unsigned id) {
       m_nKeyTicks = 0;
     }
   }
+  if (m_nWatchedFd >= 0) {
+    OnReceiveTick();
+    return;
+  }
 
-  auto& serial = m_services.serial;
-  const platform::CommHandle h = m_hComm;
   bool gone = false;
-  auto line = m_lineAssembler.Tick([this, &serial, h, &gone](uint8_t& byte) {
-    size_t got = 0;
-    if (!serial.Read(h, &byte, 1, got)) {
-      gone = IsDeviceGone();
-      return readerlink::LineAssembler::ReadResult::Failed;
-    }
-    return got == 1 ? readerlink::LineAssembler::ReadResult::Byte : readerlink::LineAssembler::ReadResult::Empty;
-  });
+  auto line = m_lineAssembler.Tick(PortByteReader(gone));
   if (gone) {
     OnReaderLost();
     return;
   }
   if (line) OnReaderLine(*line);
   CheckLostWhileSending();
+}
+
+// ---------------------------------------------------------------------------------------
+// A port watched for input
+//
+// Where the port gives a descriptor to watch, its bytes are read as they arrive and a line
+// is handed to OnReaderLine as soon as it is complete, unless the line before was handed
+// less than kReceivePeriodMs ago: then it waits until that much has passed, and the bytes
+// behind it stay in the port meanwhile. Lines thus come at most one per tick period, as
+// they do from the polling tick, only without its wait. The receive tick then runs only
+// while it has work: the staleness check of a partial line, the held scan key's key
+// injection, a loss found by a write. A port that cannot be watched is polled by the tick.
+
+void CMainDialog::WatchPort() {
+  const int fd = m_services.serial.ReadinessFd(m_hComm);
+  if (fd < 0) return;
+  m_nWatchedFd = fd;
+  m_bPortWatchPaused = false;
+  Host().WatchFd(fd, [this] { ReadPort(); });
+  UpdateReceiveTick();
+}
+
+void CMainDialog::UnwatchPort() {
+  KillTimer(kLinePaceTimerId);
+  m_heldLine.reset();
+  m_lastLineMs.reset();
+  if (m_nWatchedFd < 0) return;
+  if (!m_bPortWatchPaused) Host().UnwatchFd(m_nWatchedFd);
+  m_nWatchedFd = -1;
+  m_bPortWatchPaused = false;
+}
+
+void CMainDialog::ReadPort() {
+  if (m_hComm == 0 || m_heldLine) return;
+  bool gone = false;
+  auto line = m_lineAssembler.Feed(PortByteReader(gone));
+  if (gone) {
+    OnReaderLost();
+    return;
+  }
+  if (line) PaceLine(std::move(*line));
+  UpdateReceiveTick();
+}
+
+void CMainDialog::PaceLine(std::string line) {
+  const uint64_t now = Host().NowMs();
+  if (!m_lastLineMs || now >= *m_lastLineMs + kReceivePeriodMs) {
+    HandOverLine(line);
+    return;
+  }
+  m_heldLine = std::move(line);
+  Host().UnwatchFd(m_nWatchedFd);
+  m_bPortWatchPaused = true;
+  SetTimer(kLinePaceTimerId, static_cast<unsigned>(*m_lastLineMs + kReceivePeriodMs - now));
+}
+
+void CMainDialog::HandOverLine(const std::string& line) {
+  m_lastLineMs = Host().NowMs();
+  OnReaderLine(line);
+  CheckLostWhileSending();
+}
+
+void CMainDialog::OnLinePaceTimer() {
+  KillTimer(kLinePaceTimerId);
+  if (!m_heldLine) return;
+  const std::string line = std::move(*m_heldLine);
+  m_heldLine.reset();
+  if (m_nWatchedFd >= 0 && m_bPortWatchPaused) {
+    m_bPortWatchPaused = false;
+    Host().WatchFd(m_nWatchedFd, [this] { ReadPort(); });
+  }
+  HandOverLine(line);
+  UpdateReceiveTick();
+}
+
+void CMainDialog::OnReceiveTick() {
+  // Bytes whose notification has not come yet count for this tick.
+  ReadPort();
+  if (m_hComm == 0) return;
+  m_lineAssembler.Expire();
+  CheckLostWhileSending();
+  UpdateReceiveTick();
+}
+
+void CMainDialog::UpdateReceiveTick() {
+  if (m_nWatchedFd < 0 || m_hComm == 0) return;
+  const bool needed = m_lineAssembler.HasPartial() || m_bScanKeyDown || m_bLostWhileSending;
+  if (needed == (m_nTimerId != 0)) return;
+  if (needed) {
+    m_nTimerId = SetTimer(kReceiveTimerId, kReceivePeriodMs);
+  } else {
+    KillTimer(kReceiveTimerId);
+    m_nTimerId = 0;
+  }
 }

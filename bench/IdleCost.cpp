@@ -4,8 +4,8 @@
 //   - hidden, waiting for the scan button (the keyboard wedge's usual state);
 //   - with a Write Tag and a Download Firmware dialog open and idle;
 //   - after a finished download whose success question was answered Yes (the dialog closes);
-//   - after a finished download answered No: the dialog stays open and idle, and its 1 ms
-//     step timer keeps running, as the download procedure leaves it.
+//   - after a finished download answered No: the dialog stays open and idle, its 1 ms step
+//     timer stopped until the next "Download".
 // The CPU time is that of the whole process (getrusage) less the threads of the emulator
 // and the relay, which stand in for the reader and are no part of the program. With the Qt
 // host the windows are real Qt widgets on Qt's offscreen platform (QT_QPA_PLATFORM), so

@@ -5,8 +5,9 @@
 // scan button is pressed as a user would (the reader is switched on, 'S' goes out, the
 // emulator answers S1 and, 100 ms later, the tag line). The relay holds the emulator's
 // bytes back by a random 0 to 50 ms, so the tag line's carriage return falls at a random
-// phase of the 50 ms receive timer. The limit is one receive period plus the fixed 10 ms
-// wait before a tag is shown.
+// phase of the 50 ms receive timer, which a port watched for input does not wait for. The
+// limit is the fixed 10 ms wait before a tag is shown; the goals allow 2 ms (p50) and 5 ms
+// (p99) above it.
 //
 //   bench_tag_to_key [--host qt|headless] [--reads N]
 
@@ -21,7 +22,9 @@ using namespace bench;
 
 namespace {
 
-constexpr double kLimitMs = CMainDialog::kReceivePeriodMs + CMainDialog::kTagShowDelayMs;
+constexpr double kLimitMs = CMainDialog::kTagShowDelayMs;
+constexpr double kGoalP50Ms = kLimitMs + 2;
+constexpr double kGoalP99Ms = kLimitMs + 5;
 constexpr uint64_t kReadBudgetMs = 3000;
 
 int Run(Loop& loop, long reads) {
@@ -57,10 +60,10 @@ int Run(Loop& loop, long reads) {
   rig.Close();
 
   const std::string host = " [" + loop.Name() + "]";
-  PrintFigure("tag to keystroke p50" + host, Percentile(latencies, 0.50), "ms", kLimitMs,
-              "50 ms period + 10 ms wait");
-  PrintFigure("tag to keystroke p99" + host, Percentile(latencies, 0.99), "ms", kLimitMs,
-              "50 ms period + 10 ms wait");
+  PrintFigure("tag to keystroke p50" + host, Percentile(latencies, 0.50), "ms", kLimitMs, "the 10 ms wait");
+  PrintFigure("tag to keystroke p50" + host, Percentile(latencies, 0.50), "ms", kGoalP50Ms, "goal 12 ms");
+  PrintFigure("tag to keystroke p99" + host, Percentile(latencies, 0.99), "ms", kLimitMs, "the 10 ms wait");
+  PrintFigure("tag to keystroke p99" + host, Percentile(latencies, 0.99), "ms", kGoalP99Ms, "goal 15 ms");
   PrintInfo("tag to keystroke min" + host, Percentile(latencies, 0.0), "ms");
   PrintInfo("tag to keystroke max" + host, Percentile(latencies, 1.0), "ms");
   PrintInfo("reads measured" + host, static_cast<double>(latencies.size()), "");

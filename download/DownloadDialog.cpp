@@ -164,6 +164,11 @@ void CDownloadDialog::PauseDownloadTimer() {
   s_bDownloadTimerStopped = true;
 }
 
+void CDownloadDialog::StopDownloadTimer() {
+  KillTimer(DOWNLOAD_TIMER_ID);
+  m_nTimerId = 0;
+}
+
 void CDownloadDialog::ResumeDownloadTimer() {
   if (!s_bDownloadTimerStopped) return;
   StartDownloadTimer();
@@ -198,6 +203,11 @@ void CDownloadDialog::OnTimer(unsigned id) {
   m_bInStep = false;
   // The step's own transition came last; a reader lost meanwhile overrides it.
   if (m_bReaderLost) EndRunOfLostReader();
+  // Idle, a step has nothing to do but say so: "Download" starts the timer again.
+  if (m_nState == DL_STATE_IDLE && IsWindow()) {
+    m_staticState.SetWindowText(fw::Widen(StatusText(m_nState)));
+    StopDownloadTimer();
+  }
 }
 
 bool CDownloadDialog::RetryQuestionHeld() const {

@@ -77,6 +77,7 @@ class CDownloadDialog : public fw::CDialog {
   void StartDownloadTimer();
   void PauseDownloadTimer();
   void ResumeDownloadTimer();
+  void StopDownloadTimer();
   bool InStep() const { return m_bInStep; }
 
   platform::CommHandle m_hComm;

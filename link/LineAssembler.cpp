@@ -3,7 +3,19 @@
 namespace readerlink {
 
 std::optional<std::string> LineAssembler::Tick(const ReadByte& read) {
-  bool added = false;
+  auto line = Feed(read);
+  // Feed ends without a line and with the partial line kept only when the port had
+  // nothing more; a partial line this tick added nothing to is noise.
+  Expire();
+  return line;
+}
+
+void LineAssembler::Expire() {
+  if (!added_) buffer_.clear();
+  added_ = false;
+}
+
+std::optional<std::string> LineAssembler::Feed(const ReadByte& read) {
   for (size_t n = 0; n < kMaxReadsPerTick; ++n) {
     uint8_t byte = 0;
     const ReadResult r = read(byte);
@@ -12,11 +24,10 @@ std::optional<std::string> LineAssembler::Tick(const ReadByte& read) {
       return std::nullopt;
     }
     if (r == ReadResult::Empty) {
-      if (!added) buffer_.clear();
       afterEmptyLine_ = false;
       return std::nullopt;
     }
-    added = true;
+    added_ = true;
     if (byte == kCarriageReturn) {
       if (buffer_.empty() && afterEmptyLine_) continue;
       std::string line;
@@ -39,6 +50,7 @@ std::optional<std::string> LineAssembler::Tick(const ReadByte& read) {
 void LineAssembler::Reset() {
   buffer_.clear();
   afterEmptyLine_ = false;
+  added_ = false;
 }
 
 }  // namespace readerlink

@@ -17,6 +17,9 @@
 //
 // An empty line right after another empty line is skipped without using up the tick, so
 // a burst of bare carriage returns cannot hold back the lines behind it.
+//
+// A port that is watched for input is read with Feed as its bytes arrive, under the same
+// rules; Expire then stands in for the tick's staleness check, once per tick period.
 
 #include <cstddef>
 #include <cstdint>
@@ -45,6 +48,12 @@ class LineAssembler {
   // text ends there.
   std::optional<std::string> Tick(const ReadByte& read);
 
+  // Reads as Tick does, without its staleness check: for a port read as its bytes arrive.
+  std::optional<std::string> Feed(const ReadByte& read);
+  // The staleness check of a tick for a port read with Feed: drops a partial line to which
+  // no byte was added since the previous check.
+  void Expire();
+
   // Forgets a partial line (connect, disconnect).
   void Reset();
 
@@ -54,6 +63,8 @@ class LineAssembler {
   std::string buffer_;
   // The last line handed over was empty and nothing has come since.
   bool afterEmptyLine_ = false;
+  // A byte was taken since the last tick or Expire.
+  bool added_ = false;
 };
 
 }  // namespace readerlink

@@ -74,6 +74,14 @@ class ISerialPorts {
   // Writes synchronously; written tells how many bytes the driver took.
   virtual bool Write(CommHandle h, const uint8_t* data, size_t size, size_t& written) = 0;
 
+  // A descriptor that polls readable whenever Read has bytes for h or would fail (the
+  // device gone), for a message loop to watch; -1 when the port cannot be watched and has
+  // to be polled. The descriptor stays the port's: it is valid until h is closed.
+  virtual int ReadinessFd(CommHandle h) {
+    (void)h;
+    return -1;
+  }
+
   virtual uint32_t GetLastError() const = 0;
   // The system's own text for an error code, ending in "\r\n" like the handheld's message
   // table texts; may be empty.

@@ -259,6 +259,16 @@ bool PosixSerialPorts::Read(CommHandle h, uint8_t* buffer, size_t size, size_t& 
   }
 }
 
+int PosixSerialPorts::ReadinessFd(CommHandle h) {
+  Port* port = Find(h);
+  if (port == nullptr) {
+    SetError(EBADF);
+    return -1;
+  }
+  SetError(0);
+  return port->fd.Get();
+}
+
 bool PosixSerialPorts::Write(CommHandle h, const uint8_t* data, size_t size, size_t& written) {
   written = 0;
   Port* port = Find(h);

@@ -70,6 +70,9 @@ class PosixSerialPorts : public ISerialPorts {
   bool Read(CommHandle h, uint8_t* buffer, size_t size, size_t& read) override;
   bool Write(CommHandle h, const uint8_t* data, size_t size, size_t& written) override;
 
+  // The port's own descriptor: poll() sees it readable when Read has bytes or would fail.
+  int ReadinessFd(CommHandle h) override;
+
   uint32_t GetLastError() const override { return lastError_; }
   fw::WString ErrorText(uint32_t error) const override;
 

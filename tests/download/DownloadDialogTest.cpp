@@ -272,17 +272,24 @@ TEST_F(Download, RefusedStatusQueryNamesFirmwareVersion204) {
   EXPECT_EQ(LastBox(), kTooOld + kNotDownloaded);
   EXPECT_EQ(LastCaption(), u"ERROR");
   EXPECT_EQ(statusAtBox, u"DL_STATE_ERROR");
-  // No: the dialog stays, idle, with its file closed and its timer running.
+  // No: the dialog stays, idle, with its file closed and its timer stopped until Download.
   EXPECT_TRUE(dlg->IsWindow());
   EXPECT_EQ(dlg->m_nState, DL_STATE_IDLE);
+  EXPECT_EQ(Status(), u"DL_STATE_IDLE");
   EXPECT_TRUE(FileIsFree("fw.EHX"));
-  EXPECT_TRUE(TimerRuns());
+  EXPECT_FALSE(TimerRuns());
   // A new run starts from the beginning.
   host.SetMessageBoxHook(nullptr);
   serial.ClearWritten();
   Click(IDC_DL_DOWNLOAD);
+  EXPECT_TRUE(TimerRuns());
+  host.SetMessageBoxHook([](const fw::MessageBoxRecord&) { return fw::IDNO; });
   Run(Willing());
   EXPECT_EQ(serial.WriteCalls(), Complete(2, 1));
+  // A run that went through and is left open idles without its timer as well.
+  EXPECT_EQ(LastBox(), kDownloaded);
+  EXPECT_TRUE(dlg->IsWindow());
+  EXPECT_FALSE(TimerRuns());
 }
 
 TEST_F(Download, WithoutASplitRecordEveryRecordGoesAndTheRunFails) {
@@ -843,12 +850,12 @@ TEST_F(Download, AnswersWhileIdleAreIgnored) {
   Start(u"fw.EHX");
   Run(Willing());
   EXPECT_EQ(serial.WriteCalls(), Complete(2, 1));
-  // After a run ended with No the timer runs on; a late answer starts nothing.
+  // After a run ended with No the timer stops; a late answer starts nothing.
   Open();
   Start(u"fw.EHX");
   host.SetMessageBoxHook([](const fw::MessageBoxRecord&) { return fw::IDNO; });
   Run(Willing());
-  ASSERT_TRUE(TimerRuns());
+  ASSERT_FALSE(TimerRuns());
   serial.ClearWritten();
   host.ClearMessageBoxes();
   dlg->OnReaderAnswer("IOK");
