@@ -16,6 +16,7 @@
 #include "app/Options.h"
 #include "app/ReaderApp.h"
 #include "app/SerialDevices.h"
+#include "app/UserConfig.h"
 #include "app/StdinHotKeys.h"
 #include "device/ReaderPower.h"
 #include "framework/headless/HeadlessHost.h"
@@ -27,6 +28,7 @@
 #include "platform/linux/EvdevScanButton.h"
 #include "platform/linux/KeyLayout.h"
 #include "platform/linux/PosixSerialPorts.h"
+#include "platform/linux/UdevDeviceWatch.h"
 #include "platform/linux/UinputKeyOutput.h"
 #include "platform/linux/X11HotKeys.h"
 #include "platform/linux/XTestKeyOutput.h"
@@ -276,8 +278,22 @@ bool MakeHotKeys(const Options& options, bool display, ScanKeys& keys) {
   return true;
 }
 
+// The desktop's additions to the main window: the reader's return as udev announces it, and,
+// with windows, the "Reader port" dialog and the port that worked kept in pelmor.conf.
+void AttachDesktop(CMainDialog& dlg, platform::IDeviceWatch* watch, bool windows) {
+  dlg.SetDeviceWatch(watch);
+  if (!windows) return;
+  dlg.SetPortDialogUse(CMainDialog::PortDialogUse::OnOpenFailure);
+  dlg.SetPortMemory([](const std::string& device) {
+    const std::filesystem::path file = app::UserConfigFile(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+    const platform::FileResult written = app::RememberPort(file, device);
+    if (!written.Ok())
+      std::fprintf(stderr, "pelmor: the port is not remembered in %s: %s\n", file.c_str(), written.reason.c_str());
+  });
+}
+
 int RunHeadless(MainDialogServices& services, const ScanKeys& keys, const KeyTyping& typing,
-                const app::PortChoice& port) {
+                const app::PortChoice& port, platform::IDeviceWatch* watch) {
   fw::HeadlessHost host(fw::HeadlessHost::ClockKind::Real);
   fw::HeadlessTerminal terminal(host, std::cout);
   terminal.SetCommandInput(STDIN_FILENO);
@@ -297,8 +313,9 @@ int RunHeadless(MainDialogServices& services, const ScanKeys& keys, const KeyTyp
     host.Quit();
   });
   CReaderApp app(host, services);
-  app.onMainDialog = [&port, &terminal](CMainDialog& dlg) {
+  app.onMainDialog = [&port, &terminal, watch](CMainDialog& dlg) {
     dlg.SetPortDevice(fw::Widen(port.device));
+    AttachDesktop(dlg, watch, false);
     dlg.SetLogObserver([&terminal](const fw::WString& text) { terminal.PrintLog(text); });
   };
   app.InitInstance();
@@ -306,7 +323,8 @@ int RunHeadless(MainDialogServices& services, const ScanKeys& keys, const KeyTyp
 }
 
 int RunWindows(int argc, char** argv, MainDialogServices& services, const ScanKeys& keys,
-               const KeyTyping& typing, const app::PortChoice& port, const std::filesystem::path& pictureDir) {
+               const KeyTyping& typing, const app::PortChoice& port, const std::filesystem::path& pictureDir,
+               platform::IDeviceWatch* watch) {
   QApplication qapp(argc, argv);
   // The window's desktop entry, by which Wayland compositors and docks find its icon.
   QGuiApplication::setDesktopFileName(QStringLiteral("pelmor"));
@@ -319,9 +337,10 @@ int RunWindows(int argc, char** argv, MainDialogServices& services, const ScanKe
     if (mainDialog) mainDialog->DispatchClose();
   });
   CReaderApp app(host, services);
-  app.onMainDialog = [&mainDialog, &port](CMainDialog& dlg) {
+  app.onMainDialog = [&mainDialog, &port, watch](CMainDialog& dlg) {
     mainDialog = &dlg;
     dlg.SetPortDevice(fw::Widen(port.device));
+    AttachDesktop(dlg, watch, true);
   };
   app.InitInstance();
   host.UnwatchFd(g_signalPipe[0]);
@@ -378,7 +397,9 @@ int main(int argc, char** argv) {
     (void)emulator->PutTag({"08", "999000012345678"});
     port = {emulator->SlavePath(), app::PortSource::Emulator};
   } else {
-    port = app::ChoosePort(options.port, std::getenv("PELMOR_PORT"), app::ListSerialDevices());
+    const std::string remembered =
+        app::RememberedPort(app::UserConfigFile(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
+    port = app::ChoosePort(options.port, std::getenv("PELMOR_PORT"), remembered, app::ListSerialDevices());
   }
 
   const std::string power = options.power.empty() ? (options.simulate ? "sim" : "always-on") : options.power;
@@ -416,6 +437,10 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  if (options.headless) return RunHeadless(services, scanKeys, typing, port);
-  return RunWindows(argc, argv, services, scanKeys, typing, port, folders->pictureDir);
+  // Without udev (containers, minimal systems) a lost reader's port is tried every second.
+  std::string udevError;
+  const std::unique_ptr<platform::UdevDeviceWatch> deviceWatch = platform::UdevDeviceWatch::Open(udevError);
+
+  if (options.headless) return RunHeadless(services, scanKeys, typing, port, deviceWatch.get());
+  return RunWindows(argc, argv, services, scanKeys, typing, port, folders->pictureDir, deviceWatch.get());
 }

@@ -2,6 +2,7 @@
 // command follows, and the receive tick that assembles the reader's lines.
 
 #include "app/MainDialog.h"
+#include "app/PortDialog.h"
 #include "download/DownloadDialog.h"
 #include "device/EventSound.h"
 #include "protocol/KeyList.h"
@@ -53,11 +54,13 @@ bool CMainDialog::Connect(OpenFailure onFailure) {
   m_nBaudRate = 9600;
   m_nDataBits = 8;
 
-  m_hComm = serial.Open(m_strPort);
+  m_hComm = serial.Open(m_bPortChosen ? m_strDevice : m_strPort);
   m_lineAssembler.Reset();
   if (m_hComm == 0) {
     m_hComm = 0;
     m_btnConnect.EnableWindow(true);
+    m_strPortProblem = PortProblemText();
+    if (m_reader.path != fw::ToUtf8(m_strDevice)) m_reader = app::IdentifyReader(fw::ToUtf8(m_strDevice), "", {});
     if (onFailure == OpenFailure::Quiet) return false;
     PlayEventSound(device::kSoundConnectError);
     AppendLog(u"ERROR while opening comport\r\n");
@@ -67,19 +70,22 @@ bool CMainDialog::Connect(OpenFailure onFailure) {
                u"When not than probably the comport is not right configured, "
                u"walk through 'Step1' of the Pelmor software manual.",
                u"Error", fw::MB_OK | fw::MB_ICONERROR);
-    // Only a failed start ends the program; a later "Connect" leaves the window for the
-    // user to try again once the reader is there.
-    if (onFailure == OpenFailure::EndProgram) {
-      m_bOpenFailed = true;
+    // Without the port dialog only a failed start ends the program; a later "Connect"
+    // leaves the window for the user to try again once the reader is there.
+    if (onFailure == OpenFailure::EndProgram) m_bOpenFailed = true;
+    if (onFailure == OpenFailure::EndProgram && m_portDialogUse == PortDialogUse::Never) {
       DestroyWindow();
     } else {
       m_btnHide.EnableWindow(true);
       WatchForReader();
+      if (m_portDialogUse == PortDialogUse::OnOpenFailure) SetTimer(kPortDialogTimerId, kPortDialogDelayMs);
     }
     return false;
   }
   StopWatchingForReader();
   m_bLostWhileSending = false;
+  m_bOpenFailed = false;
+  IdentifyReader();
 
   PlayEventSound(device::kSoundConnectOk);
   if (SwitchReaderOn() != 0) {
@@ -132,7 +138,8 @@ void CMainDialog::OnReaderLost() {
 void CMainDialog::WatchForReader() {
   if (m_bWatchingForReader) return;
   m_bWatchingForReader = true;
-  SetTimer(kReconnectTimerId, kReconnectPeriodMs);
+  // udev tells when the reader is back; without it the port is tried again and again.
+  if (!m_pDeviceWatch) SetTimer(kReconnectTimerId, kReconnectPeriodMs);
 }
 
 void CMainDialog::CheckLostWhileSending() {
@@ -144,13 +151,14 @@ void CMainDialog::CheckLostWhileSending() {
 void CMainDialog::StopWatchingForReader() {
   if (!m_bWatchingForReader) return;
   m_bWatchingForReader = false;
-  KillTimer(kReconnectTimerId);
+  if (!m_pDeviceWatch) KillTimer(kReconnectTimerId);
 }
 
 void CMainDialog::TryReconnect() {
   if (!m_bWatchingForReader || m_hComm != 0) return;
   if (!Connect(OpenFailure::Quiet)) return;
   // The reader came back: the same start as when the program starts, from the version on.
+  if (m_pPortDlg && m_pPortDlg->IsWindow()) m_pPortDlg->DestroyWindow();
   Sleep(kVersionDelayMs);
   OnGetVersion();
 }
@@ -201,6 +209,11 @@ void CMainDialog::SendKeyListBytes(const fw::WString& keys) {
 void CMainDialog::OnTimer(unsigned id) {
   if (id == kReconnectTimerId) {
     TryReconnect();
+    return;
+  }
+  if (id == kPortDialogTimerId) {
+    KillTimer(kPortDialogTimerId);
+    OnOpenPortDialog();
     return;
   }
   if (id != kReceiveTimerId) return;
