@@ -55,7 +55,7 @@ PortFailure ClassifyOpenError(uint32_t serialError) {
 std::string DescribePortProblem(const PortProblem& p) {
   switch (p.failure) {
     case PortFailure::NoDevice:
-      return "No such device: " + p.device + "\nIs the reader plugged in? Pick its port below.";
+      return "No such device: " + p.device + "\nIs the reader plugged in? Pick its port above.";
     case PortFailure::AccessDenied:
       if (p.group.empty()) return "Permission denied: " + p.device + "\nYou may not open this device.";
       return "Permission denied: " + p.device + "\nJoin the group " + p.group + " (sudo usermod -aG " + p.group +

@@ -26,7 +26,7 @@ TEST(PortProblem, ReasonsInPlainWords) {
     std::string text;
   } cases[] = {
       {platform::kErrNotFound, {PortFailure::NoDevice, "/dev/ttyUSB0", "", {}, ""},
-       "No such device: /dev/ttyUSB0\nIs the reader plugged in? Pick its port below."},
+       "No such device: /dev/ttyUSB0\nIs the reader plugged in? Pick its port above."},
       {platform::kErrAccessDenied, {PortFailure::AccessDenied, "/dev/ttyUSB0", "dialout", {}, ""},
        "Permission denied: /dev/ttyUSB0\nJoin the group dialout (sudo usermod -aG dialout $USER),\n"
        "then log out and in again."},
@@ -185,7 +185,7 @@ TEST(PortDialog, FailedStartLeadsToTheDialogAndTheChosenPortIsRemembered) {
   ASSERT_NE(r.PortWindow(), nullptr);
   CPortDialog& port = *r.dlg->PortDialog();
   EXPECT_EQ(fw::ToUtf8(port.GetDlgItemText(IDC_PORT_REASON)),
-            "No such device: /dev/ttyUSB0\nIs the reader plugged in? Pick its port below.");
+            "No such device: /dev/ttyUSB0\nIs the reader plugged in? Pick its port above.");
   EXPECT_EQ(port.Path(), "/dev/ttyUSB0");
   ASSERT_EQ(r.PortWindow()->GetCount(IDC_PORT_LIST), 2);
   EXPECT_EQ(fw::ToUtf8(r.PortWindow()->GetItemText(IDC_PORT_LIST, 0)), "/dev/ttyACM3  usb 2341:0043  Uno  serial 9");
