@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/PtyServer.h"
 #include "tests/app/Rig.h"
 
 namespace {
@@ -195,6 +196,25 @@ TEST(HeadlessProgram, SimulatedSessionFromStartToQuit) {
   p.Send("quit");
   EXPECT_EQ(p.Wait(), 0) << p.Output();
   EXPECT_NE(p.Output().find("Successfully disconnected!\r\n"), std::string::npos) << p.Output();
+}
+
+// The port chosen in the "Reader port" dialog is written to pelmor.conf; the next start
+// without --port or PELMOR_PORT opens it.
+TEST(HeadlessProgram, StartsOnThePortRememberedInItsConfigFile) {
+  testing_rig::TempDir dir;
+  sim::PtyServer server(sim::ServerOptions{});
+  ASSERT_EQ(server.Start(), 0) << server.ErrorText();
+  server.SetPowered(true);  // a reader on its own supply (--power always-on)
+  std::filesystem::create_directories(dir.Path() / "config" / "pelmor");
+  std::ofstream(dir.Path() / "config" / "pelmor" / "pelmor.conf") << "port=" << server.SlavePath() << "\n";
+  const std::string config = (dir.Path() / "config").string();
+  Program p({"--headless", "--app-dir", dir.Path().string()}, [&config] {
+    ::unsetenv("PELMOR_PORT");
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  });
+  ASSERT_TRUE(p.WaitFor("Firmwareversion: LF2.01\r\n")) << p.Output();
+  p.Send("quit");
+  EXPECT_EQ(p.Wait(), 0) << p.Output();
 }
 
 TEST(HeadlessProgram, FailedOpenPrintsTheBoxAndExitsWithOne) {
