@@ -92,9 +92,12 @@ class ReaderSerialPorts final : public platform::PosixSerialPorts {
       const uint32_t error = GetLastError();
       std::string reason = fw::ToUtf8(ErrorText(error));
       while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
-      const std::string device = !name.empty() && name[0] == u'/' ? fw::ToUtf8(name) : port_.device;
-      std::fprintf(stderr, "pelmor: cannot open the reader's port %s (%s): %s\n", device.c_str(),
-                   app::DescribePortSource(port_.source).c_str(), reason.c_str());
+      // A path rather than "COM1:" was chosen in the window, not by the start's port choice.
+      const bool chosen = !name.empty() && name[0] == u'/';
+      const std::string device = chosen ? fw::ToUtf8(name) : port_.device;
+      const std::string source = chosen ? "chosen in the window" : app::DescribePortSource(port_.source);
+      std::fprintf(stderr, "pelmor: cannot open the reader's port %s (%s): %s\n", device.c_str(), source.c_str(),
+                   reason.c_str());
       if (error == platform::kErrAccessDenied)
         std::fprintf(stderr, "pelmor: the device's group (often dialout) gives access; see "
                              "\"Permissions\" in the README or pelmor(1)\n");
