@@ -226,6 +226,8 @@ class CMainDialog : public fw::CDialog {
   bool m_bOpenFailed = false;
   bool m_bStarting = false;
   bool m_bWatchingForReader = false;
+  // The lost reader is looked for by trying its port every kReconnectPeriodMs.
+  bool m_bRetryingPort = false;
   bool m_bLostWhileSending = false;
   fw::WString m_strDevice = u"COM1:";
   std::function<void(const fw::WString&)> m_logObserver;

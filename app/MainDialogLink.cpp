@@ -138,8 +138,10 @@ void CMainDialog::OnReaderLost() {
 void CMainDialog::WatchForReader() {
   if (m_bWatchingForReader) return;
   m_bWatchingForReader = true;
-  // udev tells when the reader is back; without it the port is tried again and again.
-  if (!m_pDeviceWatch) SetTimer(kReconnectTimerId, kReconnectPeriodMs);
+  // udev tells when the reader is back; without it, or for a device udev never hears of,
+  // the port is tried again and again.
+  m_bRetryingPort = !m_pDeviceWatch || !app::UdevAnnounces(m_reader);
+  if (m_bRetryingPort) SetTimer(kReconnectTimerId, kReconnectPeriodMs);
 }
 
 void CMainDialog::CheckLostWhileSending() {
@@ -151,7 +153,8 @@ void CMainDialog::CheckLostWhileSending() {
 void CMainDialog::StopWatchingForReader() {
   if (!m_bWatchingForReader) return;
   m_bWatchingForReader = false;
-  if (!m_pDeviceWatch) KillTimer(kReconnectTimerId);
+  if (m_bRetryingPort) KillTimer(kReconnectTimerId);
+  m_bRetryingPort = false;
 }
 
 void CMainDialog::TryReconnect() {

@@ -37,4 +37,9 @@ std::optional<std::string> ReturningReaderPath(const ReaderIdentity& reader, con
   return std::nullopt;
 }
 
+bool UdevAnnounces(const ReaderIdentity& reader) {
+  const std::string& node = reader.node.empty() ? reader.path : reader.node;
+  return !node.starts_with("/dev/pts/") && node != "/dev/ptmx";
+}
+
 }  // namespace app

@@ -28,4 +28,9 @@ ReaderIdentity IdentifyReader(const std::string& path, const std::string& node,
 // known by neither, the node its path led to). Nothing for any other event.
 std::optional<std::string> ReturningReaderPath(const ReaderIdentity& reader, const platform::DeviceEvent& event);
 
+// Whether udev would announce the reader's return. Pseudo-terminals (an emulator, a serial
+// line over the network) come and go without udev hearing of them: such a reader is looked
+// for by trying its port.
+bool UdevAnnounces(const ReaderIdentity& reader);
+
 }  // namespace app

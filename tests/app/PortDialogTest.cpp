@@ -4,6 +4,8 @@
 #include "app/PortDialog.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -118,6 +120,12 @@ TEST(ReaderReturn, OnlyTheLostReaderIsTakenAgain) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(app::ReturningReaderPath(*c.reader, *c.event), c.path) << c.reader->path << " / " << c.event->node;
+
+  // udev hears of adapters, not of pseudo-terminals, whatever name leads to them.
+  EXPECT_TRUE(app::UdevAnnounces(byNode));
+  EXPECT_TRUE(app::UdevAnnounces(byLink));
+  EXPECT_FALSE(app::UdevAnnounces(pty));
+  EXPECT_FALSE(app::UdevAnnounces(app::IdentifyReader("/dev/pts/3", "", {})));
 }
 
 // Serial devices announced through a pipe, as the udev monitor's socket would.
@@ -153,9 +161,9 @@ struct PortRig : Rig {
   std::vector<std::string> remembered;
   std::filesystem::path conf = dir.Path() / "config" / "pelmor" / "pelmor.conf";
 
-  CMainDialog& StartDesktop(bool withWatch) {
+  CMainDialog& StartDesktop(bool withWatch, const std::string& device = "/dev/ttyUSB0") {
     dlg = std::make_unique<CMainDialog>(host, Services());
-    dlg->SetPortDevice(u"/dev/ttyUSB0");
+    dlg->SetPortDevice(fw::Widen(device));
     dlg->SetPortDialogUse(CMainDialog::PortDialogUse::OnOpenFailure);
     dlg->SetDeviceLister([] {
       return std::vector<app::SerialDevice>{{"ttyACM3", "/dev/ttyACM3", "usb", "2341", "0043", "", "Uno", "9", {}},
@@ -273,6 +281,31 @@ TEST(PortDialog, TheReaderIsTakenAgainWhenUdevAnnouncesIt) {
   r.serial.failRead = true;
   r.Ticks(1);
   EXPECT_NE(r.Log().find("Reader lost on /dev/ttyUSB1\r\n"), std::string::npos) << r.Log();
+}
+
+// A reader on a pseudo-terminal used to be waited for in vain where udev runs: udev never
+// announces one.
+TEST(PortDialog, AReaderOnAPseudoTerminalIsTriedAgainWhereUdevRuns) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  PortRig r;
+  const std::filesystem::path link = r.dir.Path() / "ttyREADER";
+  std::filesystem::create_symlink(::ptsname(master), link);
+  r.serial.names = {u"COM1:"};
+  r.StartDesktop(true, link.string());
+  ASSERT_NE(r.dlg->m_hComm, 0u);
+  r.serial.failRead = true;
+  r.serial.lastErrorOnFailure = platform::kErrDeviceGone;
+  r.Ticks(1);
+  ASSERT_EQ(r.dlg->m_hComm, 0u);
+  r.serial.failRead = false;
+  r.serial.ClearWritten();
+  r.host.Advance(CMainDialog::kReconnectPeriodMs);
+  EXPECT_NE(r.dlg->m_hComm, 0u);
+  EXPECT_EQ(r.serial.Written(), "V\r");
+  ::close(master);
 }
 
 }  // namespace
