@@ -161,9 +161,9 @@ struct PortRig : Rig {
   std::vector<std::string> remembered;
   std::filesystem::path conf = dir.Path() / "config" / "pelmor" / "pelmor.conf";
 
-  CMainDialog& StartDesktop(bool withWatch, const std::string& device = "/dev/ttyUSB0") {
+  CMainDialog& StartDesktop(bool withWatch, const std::string& path = "/dev/ttyUSB0") {
     dlg = std::make_unique<CMainDialog>(host, Services());
-    dlg->SetPortDevice(fw::Widen(device));
+    dlg->SetPortDevice(fw::Widen(path));
     dlg->SetPortDialogUse(CMainDialog::PortDialogUse::OnOpenFailure);
     dlg->SetDeviceLister([] {
       return std::vector<app::SerialDevice>{{"ttyACM3", "/dev/ttyACM3", "usb", "2341", "0043", "", "Uno", "9", {}},
