@@ -88,8 +88,13 @@ class ReaderSerialPorts final : public platform::PosixSerialPorts {
 
   platform::CommHandle Open(const fw::WString& name) override {
     const platform::CommHandle handle = PosixSerialPorts::Open(name);
+    // While a lost reader's port is tried every second, the same failure is said once.
+    const std::string said = lastSaid_;
+    lastSaid_.clear();
     if (handle == 0) {
       const uint32_t error = GetLastError();
+      lastSaid_ = fw::ToUtf8(name) + '\n' + std::to_string(error);
+      if (lastSaid_ == said) return handle;
       std::string reason = fw::ToUtf8(ErrorText(error));
       while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
       // A path rather than "COM1:" was chosen in the window, not by the start's port choice.
@@ -107,6 +112,7 @@ class ReaderSerialPorts final : public platform::PosixSerialPorts {
 
  private:
   app::PortChoice port_;
+  std::string lastSaid_;
 };
 
 // Lets the message loop read a platform source (the scan keys, the key delay's timer); a

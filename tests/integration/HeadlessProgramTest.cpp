@@ -69,10 +69,11 @@ class Program {
     const std::string text = line + "\n";
     ASSERT_EQ(::write(stdin_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   }
-  // Reads standard output until it holds text; false when the budget runs out first.
-  bool WaitFor(const std::string& text, int budgetMs = kBudgetMs) {
+  // Reads standard output until it holds text at or after `from`; false when the budget
+  // runs out first.
+  bool WaitFor(const std::string& text, int budgetMs = kBudgetMs, size_t from = 0) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(budgetMs);
-    while (output_.find(text, 0) == std::string::npos && stdout_ >= 0) {
+    while (output_.find(text, from) == std::string::npos && stdout_ >= 0) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                             end - std::chrono::steady_clock::now())
                             .count();
@@ -88,7 +89,7 @@ class Program {
       }
       output_.append(buf, static_cast<size_t>(n));
     }
-    return output_.find(text) != std::string::npos;
+    return output_.find(text, from) != std::string::npos;
   }
   // Waits for the process to end; its exit status, or -1 when it did not end in time.
   int Wait(int budgetMs = kBudgetMs) {
@@ -213,6 +214,42 @@ TEST(HeadlessProgram, StartsOnThePortRememberedInItsConfigFile) {
     ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
   });
   ASSERT_TRUE(p.WaitFor("Firmwareversion: LF2.01\r\n")) << p.Output();
+  p.Send("quit");
+  EXPECT_EQ(p.Wait(), 0) << p.Output();
+}
+
+// "Connect" while the device is gone: the box, the program stays, and the device is taken
+// again once it is back. Its port, tried every second meanwhile, used to be named on
+// standard error at every try.
+TEST(HeadlessProgram, ConnectWithoutTheDeviceKeepsItRunningAndSaysTheFailureOnce) {
+  testing_rig::TempDir dir;
+  sim::PtyServer server(sim::ServerOptions{});
+  ASSERT_EQ(server.Start(), 0) << server.ErrorText();
+  server.SetPowered(true);
+  const std::filesystem::path link = dir.Path() / "ttyREADER";
+  std::filesystem::create_symlink(server.SlavePath(), link);
+  const std::string errors = (dir.Path() / "stderr").string();
+  Program p({"--headless", "--port", link.string(), "--power", "always-on", "--app-dir", dir.Path().string()},
+            [&errors] {
+              const int fd = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+              if (fd >= 0) ::dup2(fd, STDERR_FILENO);
+            });
+  ASSERT_TRUE(p.WaitFor("Firmwareversion: LF2.01\r\n")) << p.Output();
+  p.Send("click 102:1000");
+  ASSERT_TRUE(p.WaitFor("Successfully disconnected!\r\n")) << p.Output();
+  std::filesystem::remove(link);
+  p.Send("click 102:1000");
+  ASSERT_TRUE(p.WaitFor("[Error] ERROR while opening comport")) << p.Output();
+  EXPECT_EQ(p.Wait(2500), -1);  // still running, its port tried twice meanwhile
+  std::ifstream in(errors);
+  const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string line = "pelmor: cannot open the reader's port " + link.string();
+  EXPECT_NE(said.find(line), std::string::npos) << said;
+  EXPECT_EQ(said.find(line, said.find(line) + 1), std::string::npos) << said;
+
+  const size_t before = p.Output().size();
+  std::filesystem::create_symlink(server.SlavePath(), link);
+  ASSERT_TRUE(p.WaitFor("Connected...\r\nFirmwareversion: LF2.01\r\n", 3000, before)) << p.Output().substr(before);
   p.Send("quit");
   EXPECT_EQ(p.Wait(), 0) << p.Output();
 }
