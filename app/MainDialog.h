@@ -189,6 +189,7 @@ class CMainDialog : public fw::CDialog {
   bool Connect(OpenFailure onFailure);
   bool IsDeviceGone() const;
   void WatchForReader();
+  void RetryPortWhereNeeded();
   void StopWatchingForReader();
   void TryReconnect();
   void CheckLostWhileSending();
@@ -228,6 +229,7 @@ class CMainDialog : public fw::CDialog {
   bool m_bWatchingForReader = false;
   // The lost reader is looked for by trying its port every kReconnectPeriodMs.
   bool m_bRetryingPort = false;
+  app::PortFailure m_lastOpenFailure = app::PortFailure::NoDevice;
   bool m_bLostWhileSending = false;
   fw::WString m_strDevice = u"COM1:";
   std::function<void(const fw::WString&)> m_logObserver;

@@ -60,6 +60,7 @@ bool CMainDialog::Connect(OpenFailure onFailure) {
     m_hComm = 0;
     m_btnConnect.EnableWindow(true);
     m_strPortProblem = PortProblemText();
+    m_lastOpenFailure = app::ClassifyOpenError(serial.GetLastError());
     if (m_reader.path != fw::ToUtf8(m_strDevice)) m_reader = app::IdentifyReader(fw::ToUtf8(m_strDevice), "", {});
     if (onFailure == OpenFailure::Quiet) return false;
     PlayEventSound(device::kSoundConnectError);
@@ -83,6 +84,7 @@ bool CMainDialog::Connect(OpenFailure onFailure) {
     return false;
   }
   StopWatchingForReader();
+  m_lastOpenFailure = app::PortFailure::NoDevice;
   m_bLostWhileSending = false;
   m_bOpenFailed = false;
   IdentifyReader();
@@ -138,9 +140,14 @@ void CMainDialog::OnReaderLost() {
 void CMainDialog::WatchForReader() {
   if (m_bWatchingForReader) return;
   m_bWatchingForReader = true;
-  // udev tells when the reader is back; without it, or for a device udev never hears of,
-  // the port is tried again and again.
-  m_bRetryingPort = !m_pDeviceWatch || !app::UdevAnnounces(m_reader);
+  RetryPortWhereNeeded();
+}
+
+void CMainDialog::RetryPortWhereNeeded() {
+  if (!m_bWatchingForReader || m_bRetryingPort) return;
+  // udev tells when the reader is back; without it, or where it will not tell, the port is
+  // tried again and again.
+  m_bRetryingPort = !m_pDeviceWatch || app::RetriesPort(m_reader, m_lastOpenFailure);
   if (m_bRetryingPort) SetTimer(kReconnectTimerId, kReconnectPeriodMs);
 }
 
@@ -159,7 +166,10 @@ void CMainDialog::StopWatchingForReader() {
 
 void CMainDialog::TryReconnect() {
   if (!m_bWatchingForReader || m_hComm != 0) return;
-  if (!Connect(OpenFailure::Quiet)) return;
+  if (!Connect(OpenFailure::Quiet)) {
+    RetryPortWhereNeeded();
+    return;
+  }
   // The reader came back: the same start as when the program starts, from the version on.
   if (m_pPortDlg && m_pPortDlg->IsWindow()) m_pPortDlg->DestroyWindow();
   Sleep(kVersionDelayMs);

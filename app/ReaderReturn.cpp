@@ -37,9 +37,10 @@ std::optional<std::string> ReturningReaderPath(const ReaderIdentity& reader, con
   return std::nullopt;
 }
 
-bool UdevAnnounces(const ReaderIdentity& reader) {
+bool RetriesPort(const ReaderIdentity& reader, PortFailure lastOpenFailure) {
   const std::string& node = reader.node.empty() ? reader.path : reader.node;
-  return !node.starts_with("/dev/pts/") && node != "/dev/ptmx";
+  const bool pseudoTerminal = node.starts_with("/dev/pts/") || node == "/dev/ptmx";
+  return pseudoTerminal || lastOpenFailure != PortFailure::NoDevice;
 }
 
 }  // namespace app

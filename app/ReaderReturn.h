@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/PortProblem.h"
 #include "app/SerialDevices.h"
 #include "platform/DeviceWatch.h"
 
@@ -28,9 +29,10 @@ ReaderIdentity IdentifyReader(const std::string& path, const std::string& node,
 // known by neither, the node its path led to). Nothing for any other event.
 std::optional<std::string> ReturningReaderPath(const ReaderIdentity& reader, const platform::DeviceEvent& event);
 
-// Whether udev would announce the reader's return. Pseudo-terminals (an emulator, a serial
-// line over the network) come and go without udev hearing of them: such a reader is looked
-// for by trying its port.
-bool UdevAnnounces(const ReaderIdentity& reader);
+// Whether the lost reader is looked for by trying its port even where udev runs: udev
+// announces a device once, when it comes, and never a pseudo-terminal (an emulator, a serial
+// line over the network). A device that is there but could not be opened (held by a modem
+// manager probing the new adapter, or by another program) is not announced again either.
+bool RetriesPort(const ReaderIdentity& reader, PortFailure lastOpenFailure);
 
 }  // namespace app

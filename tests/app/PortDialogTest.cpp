@@ -121,11 +121,15 @@ TEST(ReaderReturn, OnlyTheLostReaderIsTakenAgain) {
   for (const Case& c : cases)
     EXPECT_EQ(app::ReturningReaderPath(*c.reader, *c.event), c.path) << c.reader->path << " / " << c.event->node;
 
-  // udev hears of adapters, not of pseudo-terminals, whatever name leads to them.
-  EXPECT_TRUE(app::UdevAnnounces(byNode));
-  EXPECT_TRUE(app::UdevAnnounces(byLink));
-  EXPECT_FALSE(app::UdevAnnounces(pty));
-  EXPECT_FALSE(app::UdevAnnounces(app::IdentifyReader("/dev/pts/3", "", {})));
+  // udev hears of adapters, not of pseudo-terminals, whatever name leads to them; nor again
+  // of an adapter that is there but could not be opened.
+  using app::PortFailure;
+  EXPECT_FALSE(app::RetriesPort(byNode, PortFailure::NoDevice));
+  EXPECT_FALSE(app::RetriesPort(byLink, PortFailure::NoDevice));
+  EXPECT_TRUE(app::RetriesPort(pty, PortFailure::NoDevice));
+  EXPECT_TRUE(app::RetriesPort(app::IdentifyReader("/dev/pts/3", "", {}), PortFailure::NoDevice));
+  for (const PortFailure f : {PortFailure::Busy, PortFailure::AccessDenied, PortFailure::Other})
+    EXPECT_TRUE(app::RetriesPort(byNode, f));
 }
 
 // Serial devices announced through a pipe, as the udev monitor's socket would.
@@ -180,6 +184,18 @@ struct PortRig : Rig {
     return *dlg;
   }
   fw::HeadlessWindow* PortWindow() { return host.FindWindow(IDD_PORT); }
+  // The reader's device goes away under a read.
+  void LoseReader() {
+    serial.failRead = true;
+    serial.lastErrorOnFailure = platform::kErrDeviceGone;
+    Ticks(1);
+    serial.failRead = false;
+  }
+  // One retry period passes; what is written then is kept alone.
+  void WaitOneRetry() {
+    serial.ClearWritten();
+    host.Advance(CMainDialog::kReconnectPeriodMs);
+  }
 };
 
 TEST(PortDialog, FailedStartLeadsToTheDialogAndTheChosenPortIsRemembered) {
@@ -256,11 +272,8 @@ TEST(PortDialog, TheReaderIsTakenAgainWhenUdevAnnouncesIt) {
   r.serial.names = {u"COM1:", u"/dev/ttyUSB1"};
   r.StartDesktop(true);
   ASSERT_NE(r.dlg->m_hComm, 0u);
-  r.serial.failRead = true;
-  r.serial.lastErrorOnFailure = platform::kErrDeviceGone;
-  r.Ticks(1);
+  r.LoseReader();
   ASSERT_EQ(r.dlg->m_hComm, 0u);
-  r.serial.failRead = false;
   // With udev there is no retry: the port is not tried however long nothing is announced.
   const int opens = r.serial.openCount;
   r.host.Advance(5 * CMainDialog::kReconnectPeriodMs);
@@ -278,9 +291,21 @@ TEST(PortDialog, TheReaderIsTakenAgainWhenUdevAnnouncesIt) {
   EXPECT_EQ(r.serial.Written(), "V\r");
   EXPECT_FALSE(r.dlg->IsWatchingForReader());
   // Lost again, it is known by its new name.
-  r.serial.failRead = true;
-  r.Ticks(1);
+  r.LoseReader();
   EXPECT_NE(r.Log().find("Reader lost on /dev/ttyUSB1\r\n"), std::string::npos) << r.Log();
+  ASSERT_EQ(r.dlg->m_hComm, 0u);
+
+  // Back, but held for a moment by another program (a modem manager probing it): udev says
+  // nothing more, so the port is tried until it is free. It used to be waited for in vain.
+  r.serial.failOpen = true;
+  r.serial.openError = platform::kErrSharingViolation;
+  r.watch.Announce({"add", "/dev/ttyUSB1", {}, "A10K"});
+  r.host.RunUntil([&] { return r.serial.openCount > opens + 1; }, 10);
+  EXPECT_EQ(r.dlg->m_hComm, 0u);
+  r.serial.failOpen = false;
+  r.WaitOneRetry();
+  EXPECT_NE(r.dlg->m_hComm, 0u);
+  EXPECT_EQ(r.serial.Written(), "V\r");
 }
 
 // A reader on a pseudo-terminal used to be waited for in vain where udev runs: udev never
@@ -296,13 +321,9 @@ TEST(PortDialog, AReaderOnAPseudoTerminalIsTriedAgainWhereUdevRuns) {
   r.serial.names = {u"COM1:"};
   r.StartDesktop(true, link.string());
   ASSERT_NE(r.dlg->m_hComm, 0u);
-  r.serial.failRead = true;
-  r.serial.lastErrorOnFailure = platform::kErrDeviceGone;
-  r.Ticks(1);
+  r.LoseReader();
   ASSERT_EQ(r.dlg->m_hComm, 0u);
-  r.serial.failRead = false;
-  r.serial.ClearWritten();
-  r.host.Advance(CMainDialog::kReconnectPeriodMs);
+  r.WaitOneRetry();
   EXPECT_NE(r.dlg->m_hComm, 0u);
   EXPECT_EQ(r.serial.Written(), "V\r");
   ::close(master);
