@@ -40,7 +40,9 @@ std::optional<std::string> ReturningReaderPath(const ReaderIdentity& reader, con
 bool RetriesPort(const ReaderIdentity& reader, PortFailure lastOpenFailure) {
   const std::string& node = reader.node.empty() ? reader.path : reader.node;
   const bool pseudoTerminal = node.starts_with("/dev/pts/") || node == "/dev/ptmx";
-  return pseudoTerminal || lastOpenFailure != PortFailure::NoDevice;
+  // A name outside /dev that never led to a node (a link not made yet) is none of udev's.
+  const bool udevName = node.starts_with("/dev/");
+  return pseudoTerminal || !udevName || lastOpenFailure != PortFailure::NoDevice;
 }
 
 }  // namespace app

@@ -31,8 +31,9 @@ std::optional<std::string> ReturningReaderPath(const ReaderIdentity& reader, con
 
 // Whether the lost reader is looked for by trying its port even where udev runs: udev
 // announces a device once, when it comes, and never a pseudo-terminal (an emulator, a serial
-// line over the network). A device that is there but could not be opened (held by a modem
-// manager probing the new adapter, or by another program) is not announced again either.
+// line over the network), nor a name outside /dev that never led to a device node. A device
+// that is there but could not be opened (held by a modem manager probing the new adapter,
+// or by another program) is not announced again either.
 bool RetriesPort(const ReaderIdentity& reader, PortFailure lastOpenFailure);
 
 }  // namespace app

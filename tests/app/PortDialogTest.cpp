@@ -128,6 +128,8 @@ TEST(ReaderReturn, OnlyTheLostReaderIsTakenAgain) {
   EXPECT_FALSE(app::RetriesPort(byLink, PortFailure::NoDevice));
   EXPECT_TRUE(app::RetriesPort(pty, PortFailure::NoDevice));
   EXPECT_TRUE(app::RetriesPort(app::IdentifyReader("/dev/pts/3", "", {}), PortFailure::NoDevice));
+  EXPECT_TRUE(app::RetriesPort(unknown, PortFailure::NoDevice));  // a link of the user's, not made yet
+  EXPECT_FALSE(app::RetriesPort(app::IdentifyReader("/tmp/ttyREADER", "/dev/ttyUSB0", devices), PortFailure::NoDevice));
   for (const PortFailure f : {PortFailure::Busy, PortFailure::AccessDenied, PortFailure::Other})
     EXPECT_TRUE(app::RetriesPort(byNode, f));
 }
