@@ -17,6 +17,7 @@
 #include "app/Options.h"
 #include "app/ReaderApp.h"
 #include "app/SerialDevices.h"
+#include "app/UserConfig.h"
 #include "app/StdinHotKeys.h"
 #include "device/ReaderPower.h"
 #include "framework/headless/HeadlessHost.h"
@@ -31,6 +32,7 @@
 #include "platform/linux/EvdevScanButton.h"
 #include "platform/linux/KeyLayout.h"
 #include "platform/linux/PosixSerialPorts.h"
+#include "platform/linux/UdevDeviceWatch.h"
 #include "platform/linux/UinputKeyOutput.h"
 #include "platform/linux/X11HotKeys.h"
 #include "platform/linux/XTestKeyOutput.h"
@@ -90,13 +92,21 @@ class ReaderSerialPorts final : public platform::PosixSerialPorts {
 
   platform::CommHandle Open(const fw::WString& name) override {
     const platform::CommHandle handle = PosixSerialPorts::Open(name);
+    // While a lost reader's port is tried every second, the same failure is said once.
+    const std::string said = lastSaid_;
+    lastSaid_.clear();
     if (handle == 0) {
       const uint32_t error = GetLastError();
+      lastSaid_ = fw::ToUtf8(name) + '\n' + std::to_string(error);
+      if (lastSaid_ == said) return handle;
       std::string reason = fw::ToUtf8(ErrorText(error));
       while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
-      const std::string device = !name.empty() && name[0] == u'/' ? fw::ToUtf8(name) : port_.device;
-      std::fprintf(stderr, "pelmor: cannot open the reader's port %s (%s): %s\n", device.c_str(),
-                   app::DescribePortSource(port_.source).c_str(), reason.c_str());
+      // A path rather than "COM1:" was chosen in the window, not by the start's port choice.
+      const bool chosen = !name.empty() && name[0] == u'/';
+      const std::string device = chosen ? fw::ToUtf8(name) : port_.device;
+      const std::string source = chosen ? "chosen in the window" : app::DescribePortSource(port_.source);
+      std::fprintf(stderr, "pelmor: cannot open the reader's port %s (%s): %s\n", device.c_str(), source.c_str(),
+                   reason.c_str());
       if (error == platform::kErrAccessDenied)
         std::fprintf(stderr, "pelmor: the device's group (often dialout) gives access; see "
                              "\"Permissions\" in the README or pelmor(1)\n");
@@ -106,6 +116,7 @@ class ReaderSerialPorts final : public platform::PosixSerialPorts {
 
  private:
   app::PortChoice port_;
+  std::string lastSaid_;
 };
 
 // Lets the message loop read a platform source (the scan keys, the key delay's timer); a
@@ -347,8 +358,22 @@ void StopMqtt(EventOutputs& out) {
   out.publisher.reset();
 }
 
+// The desktop's additions to the main window: the reader's return as udev announces it, and,
+// with windows, the "Reader port" dialog and the port that worked kept in pelmor.conf.
+void AttachDesktop(CMainDialog& dlg, platform::IDeviceWatch* watch, bool windows) {
+  dlg.SetDeviceWatch(watch);
+  if (!windows) return;
+  dlg.SetPortDialogUse(CMainDialog::PortDialogUse::OnOpenFailure);
+  dlg.SetPortMemory([](const std::string& device) {
+    const std::filesystem::path file = app::UserConfigFile(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+    const platform::FileResult written = app::RememberPort(file, device);
+    if (!written.Ok())
+      std::fprintf(stderr, "pelmor: the port is not remembered in %s: %s\n", file.c_str(), written.reason.c_str());
+  });
+}
+
 int RunHeadless(MainDialogServices& services, const ScanKeys& keys, const KeyTyping& typing,
-                const app::PortChoice& port, EventOutputs& outputs) {
+                const app::PortChoice& port, EventOutputs& outputs, platform::IDeviceWatch* watch) {
   fw::HeadlessHost host(fw::HeadlessHost::ClockKind::Real);
   fw::HeadlessTerminal terminal(host, std::cout);
   terminal.SetCommandInput(STDIN_FILENO);
@@ -369,9 +394,10 @@ int RunHeadless(MainDialogServices& services, const ScanKeys& keys, const KeyTyp
   });
   if (!StartMqtt(host, services.appDir, outputs)) return 2;
   CReaderApp app(host, services);
-  app.onMainDialog = [&port, &terminal, &outputs](CMainDialog& dlg) {
+  app.onMainDialog = [&port, &terminal, &outputs, watch](CMainDialog& dlg) {
     dlg.SetPortDevice(fw::Widen(port.device));
     dlg.SetEvents(outputs.stream.get());
+    AttachDesktop(dlg, watch, false);
     // With the events on standard output, they take the log's place there.
     if (!outputs.linesOnStandardOutput)
       dlg.SetLogObserver([&terminal](const fw::WString& text) { terminal.PrintLog(text); });
@@ -383,7 +409,7 @@ int RunHeadless(MainDialogServices& services, const ScanKeys& keys, const KeyTyp
 
 int RunWindows(int argc, char** argv, MainDialogServices& services, const ScanKeys& keys,
                const KeyTyping& typing, const app::PortChoice& port, const std::filesystem::path& pictureDir,
-               EventOutputs& outputs) {
+               EventOutputs& outputs, platform::IDeviceWatch* watch) {
   QApplication qapp(argc, argv);
   // The window's desktop entry, by which Wayland compositors and docks find its icon.
   QGuiApplication::setDesktopFileName(QStringLiteral("pelmor"));
@@ -397,10 +423,11 @@ int RunWindows(int argc, char** argv, MainDialogServices& services, const ScanKe
   });
   if (!StartMqtt(host, services.appDir, outputs)) return 2;
   CReaderApp app(host, services);
-  app.onMainDialog = [&mainDialog, &port, &outputs](CMainDialog& dlg) {
+  app.onMainDialog = [&mainDialog, &port, &outputs, watch](CMainDialog& dlg) {
     mainDialog = &dlg;
     dlg.SetPortDevice(fw::Widen(port.device));
     dlg.SetEvents(outputs.stream.get());
+    AttachDesktop(dlg, watch, true);
   };
   app.InitInstance();
   host.UnwatchFd(g_signalPipe[0]);
@@ -458,7 +485,9 @@ int main(int argc, char** argv) {
     (void)emulator->PutTag({"08", "999000012345678"});
     port = {emulator->SlavePath(), app::PortSource::Emulator};
   } else {
-    port = app::ChoosePort(options.port, std::getenv("PELMOR_PORT"), app::ListSerialDevices());
+    const std::string remembered =
+        app::RememberedPort(app::UserConfigFile(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")));
+    port = app::ChoosePort(options.port, std::getenv("PELMOR_PORT"), remembered, app::ListSerialDevices());
   }
 
   const std::string power = options.power.empty() ? (options.simulate ? "sim" : "always-on") : options.power;
@@ -501,7 +530,10 @@ int main(int argc, char** argv) {
   // A consumer of the events that goes away, or a broker that drops the connection, must
   // cost a write, not the program.
   if (!options.events.empty() || !options.mqtt.empty()) std::signal(SIGPIPE, SIG_IGN);
+  // Without udev (containers, minimal systems) a lost reader's port is tried every second.
+  std::string udevError;
+  const std::unique_ptr<platform::UdevDeviceWatch> deviceWatch = platform::UdevDeviceWatch::Open(udevError);
 
-  if (options.headless) return RunHeadless(services, scanKeys, typing, port, outputs);
-  return RunWindows(argc, argv, services, scanKeys, typing, port, folders->pictureDir, outputs);
+  if (options.headless) return RunHeadless(services, scanKeys, typing, port, outputs, deviceWatch.get());
+  return RunWindows(argc, argv, services, scanKeys, typing, port, folders->pictureDir, outputs, deviceWatch.get());
 }

@@ -2,6 +2,7 @@
 
 #include "device/EventSound.h"
 #include "device/ReaderPower.h"
+#include "app/PortDialog.h"
 #include "download/DownloadDialog.h"
 #include "resources/Resource.h"
 #include "resources/Templates.h"
@@ -48,6 +49,7 @@ CMainDialog::CMainDialog(fw::IHost& host, MainDialogServices services)
   MapClicked(IDC_FIRMWARE, [this] { OnOpenFirmware(); });
   MapClicked(IDC_WRITE_TAG, [this] { OnOpenWriteTag(); });
   MapClicked(kSaveLogCommand, [this] { OnSaveLog(); });
+  MapClicked(IDM_PORT, [this] { OnOpenPortDialog(); });
   for (int id : {IDC_USE_TRIGGER, IDC_READ_ONCE, IDC_LED_ON, IDC_LED_AFTER_READ, IDC_ISO_COUNTRY,
                  IDC_ISO_HEX, IDC_READ_PSK1, IDC_READ_PSK2, IDC_READ_KESWIN, IDC_READ_FLEX,
                  IDC_READ_ISOFDXB, IDC_READ_FECAVA, IDC_READ_AVID, IDC_READ_ASK, IDC_HDX,
@@ -66,6 +68,7 @@ CMainDialog::~CMainDialog() {
   // Secondary dialogs go first: their windows belong to this one.
   m_pWriteTagDlg.reset();
   m_pDownloadDlg.reset();
+  m_pPortDlg.reset();
   // The port is closed when the object goes; the reader is not switched off here.
   if (m_hComm != 0) {
     UnwatchPort();
@@ -80,7 +83,9 @@ bool CMainDialog::OnInitDialog() {
     w->SetIcon(m_hIcon);
     w->CenterWindow();
     w->AddMenuItem(IDC_LOG, u"Save log...", kSaveLogCommand);
+    w->AddMenuCommand(IDM_PORT, u"Port...");
   }
+  if (m_pDeviceWatch) Host().WatchFd(m_pDeviceWatch->Fd(), [this] { OnDeviceEvents(); });
   m_hComm = 0;
   Sleep(kStartDelayMs);
   m_bStarting = true;
@@ -102,6 +107,8 @@ void CMainDialog::OnDestroy() {
   // Closing the secondary dialogs first keeps them from writing to a closed port.
   if (m_pWriteTagDlg) m_pWriteTagDlg->DestroyWindow();
   if (m_pDownloadDlg) m_pDownloadDlg->DestroyWindow();
+  if (m_pPortDlg) m_pPortDlg->DestroyWindow();
+  if (m_pDeviceWatch) Host().UnwatchFd(m_pDeviceWatch->Fd());
   if (m_hComm != 0) OnConnect();
 }
 

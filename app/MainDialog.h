@@ -10,6 +10,7 @@
 //   MainDialogProtocol.cpp  commands, the reader's lines, the log and the tag display
 //   MainDialogOutput.cpp    the code typed in hidden mode, and its settings in Config.ini
 //   MainDialogHidden.cpp    hidden mode and the scan keys
+//   MainDialogPort.cpp      the "Reader port" dialog, and the reader's return as udev tells it
 
 #include <cstdint>
 #include <filesystem>
@@ -19,11 +20,13 @@
 #include <string>
 #include <string_view>
 
+#include "app/ReaderReturn.h"
 #include "device/PinAccess.h"
 #include "events/Events.h"
 #include "framework/Controls.h"
 #include "framework/Dialog.h"
 #include "link/LineAssembler.h"
+#include "platform/DeviceWatch.h"
 #include "platform/HotKeys.h"
 #include "platform/KeyOutput.h"
 #include "platform/Serial.h"
@@ -31,6 +34,7 @@
 
 class CWriteTagDialog;
 class CDownloadDialog;
+class CPortDialog;
 
 // The platform services the main window works through.
 struct MainDialogServices {
@@ -70,7 +74,23 @@ class CMainDialog : public fw::CDialog {
   // Command of the log's "Save log..." entry; no control has this id.
   static constexpr int kSaveLogCommand = 0x8001;
 
-  // True when the port could not be opened at start and the window was destroyed.
+  // The "Reader port" dialog opens after the message box when the port cannot be
+  // opened at start or by "Connect" (the desktop), or never (the headless terminal, where
+  // a failed start ends the program).
+  enum class PortDialogUse { Never, OnOpenFailure };
+  void SetPortDialogUse(PortDialogUse use) { m_portDialogUse = use; }
+  // Called with the path of a port chosen in the "Reader port" dialog once it connected.
+  void SetPortMemory(std::function<void(const std::string&)> remember) { m_portMemory = std::move(remember); }
+  // The serial devices the port dialog lists; ListSerialDevices unless set.
+  void SetDeviceLister(std::function<std::vector<app::SerialDevice>()> list) { m_listDevices = std::move(list); }
+  // Serial devices coming and going, watched from the message loop once the window is made.
+  // Without it, a lost reader's port is tried again every kReconnectPeriodMs.
+  void SetDeviceWatch(platform::IDeviceWatch* watch) { m_pDeviceWatch = watch; }
+  static constexpr unsigned kPortDialogTimerId = 5;
+  static constexpr unsigned kPortDialogDelayMs = 10;  // lets the main window show first
+
+  // True when the port could not be opened at start and no reader was connected since; with
+  // PortDialogUse::Never the window was destroyed.
   bool OpenFailed() const { return m_bOpenFailed; }
   // The device behind "COM1:", as the log names it when the reader is lost.
   void SetPortDevice(const fw::WString& device) { m_strDevice = device; }
@@ -117,7 +137,13 @@ class CMainDialog : public fw::CDialog {
   void PlayEventSound(int event);
   void OnOpenWriteTag();
   void OnOpenFirmware();
+  // The context menu's "Port...": the "Reader port" dialog, to switch readers.
+  void OnOpenPortDialog();
+  // The "Reader port" dialog's "Connect": lets the current port go and opens this one.
+  bool ConnectToPort(const std::string& device);
+  void OnDeviceEvents();
 
+  CPortDialog* PortDialog() const { return m_pPortDlg.get(); }
   CWriteTagDialog* WriteTagDialog() const { return m_pWriteTagDlg.get(); }
   CDownloadDialog* DownloadDialog() const { return m_pDownloadDlg.get(); }
 
@@ -174,6 +200,7 @@ class CMainDialog : public fw::CDialog {
   bool Connect(OpenFailure onFailure);
   bool IsDeviceGone() const;
   void WatchForReader();
+  void RetryPortWhereNeeded();
   void StopWatchingForReader();
   void TryReconnect();
   void CheckLostWhileSending();
@@ -199,15 +226,32 @@ class CMainDialog : public fw::CDialog {
   void HandleTagTypeEcho(const std::string& line);
   void GiveUpWrite();
   void ReleaseClosedDialogs();
+  // Why the last open failed, in plain words for the port dialog.
+  std::string PortProblemText();
+  // Learns what the opened reader is known by, to tell it when it comes back.
+  void IdentifyReader();
 
   MainDialogServices m_services;
   std::unique_ptr<CWriteTagDialog> m_pWriteTagDlg;
   std::unique_ptr<CDownloadDialog> m_pDownloadDlg;
+  std::unique_ptr<CPortDialog> m_pPortDlg;
+  PortDialogUse m_portDialogUse = PortDialogUse::Never;
+  std::function<void(const std::string&)> m_portMemory;
+  std::function<std::vector<app::SerialDevice>()> m_listDevices;
+  platform::IDeviceWatch* m_pDeviceWatch = nullptr;
+  // A port was chosen in the port dialog (or the reader came back under a new node): it is
+  // opened by its path rather than as "COM1:".
+  bool m_bPortChosen = false;
+  std::string m_strPortProblem;
+  app::ReaderIdentity m_reader;
   readerlink::LineAssembler m_lineAssembler;
   int m_nKeyTicks = 0;
   bool m_bOpenFailed = false;
   bool m_bStarting = false;
   bool m_bWatchingForReader = false;
+  // The lost reader is looked for by trying its port every kReconnectPeriodMs.
+  bool m_bRetryingPort = false;
+  app::PortFailure m_lastOpenFailure = app::PortFailure::NoDevice;
   bool m_bLostWhileSending = false;
   // The port's descriptor while the message loop watches it, else -1 (polled by the tick).
   int m_nWatchedFd = -1;

@@ -2,6 +2,7 @@
 // command follows, and the receive tick that assembles the reader's lines.
 
 #include "app/MainDialog.h"
+#include "app/PortDialog.h"
 #include "download/DownloadDialog.h"
 #include "device/EventSound.h"
 #include "protocol/KeyList.h"
@@ -55,11 +56,14 @@ bool CMainDialog::Connect(OpenFailure onFailure) {
   m_nBaudRate = 9600;
   m_nDataBits = 8;
 
-  m_hComm = serial.Open(m_strPort);
+  m_hComm = serial.Open(m_bPortChosen ? m_strDevice : m_strPort);
   m_lineAssembler.Reset();
   if (m_hComm == 0) {
     m_hComm = 0;
     m_btnConnect.EnableWindow(true);
+    m_strPortProblem = PortProblemText();
+    m_lastOpenFailure = app::ClassifyOpenError(serial.GetLastError());
+    if (m_reader.path != fw::ToUtf8(m_strDevice)) m_reader = app::IdentifyReader(fw::ToUtf8(m_strDevice), "", {});
     if (onFailure == OpenFailure::Quiet) return false;
     PlayEventSound(device::kSoundConnectError);
     AppendLog(u"ERROR while opening comport\r\n");
@@ -69,19 +73,23 @@ bool CMainDialog::Connect(OpenFailure onFailure) {
                u"When not than probably the comport is not right configured, "
                u"walk through 'Step1' of the Pelmor software manual.",
                u"Error", fw::MB_OK | fw::MB_ICONERROR);
-    // Only a failed start ends the program; a later "Connect" leaves the window for the
-    // user to try again once the reader is there.
-    if (onFailure == OpenFailure::EndProgram) {
-      m_bOpenFailed = true;
+    // Without the port dialog only a failed start ends the program; a later "Connect"
+    // leaves the window for the user to try again once the reader is there.
+    if (onFailure == OpenFailure::EndProgram) m_bOpenFailed = true;
+    if (onFailure == OpenFailure::EndProgram && m_portDialogUse == PortDialogUse::Never) {
       DestroyWindow();
     } else {
       m_btnHide.EnableWindow(true);
       WatchForReader();
+      if (m_portDialogUse == PortDialogUse::OnOpenFailure) SetTimer(kPortDialogTimerId, kPortDialogDelayMs);
     }
     return false;
   }
   StopWatchingForReader();
+  m_lastOpenFailure = app::PortFailure::NoDevice;
   m_bLostWhileSending = false;
+  m_bOpenFailed = false;
+  IdentifyReader();
 
   PlayEventSound(device::kSoundConnectOk);
   if (SwitchReaderOn() != 0) {
@@ -136,7 +144,15 @@ void CMainDialog::OnReaderLost() {
 void CMainDialog::WatchForReader() {
   if (m_bWatchingForReader) return;
   m_bWatchingForReader = true;
-  SetTimer(kReconnectTimerId, kReconnectPeriodMs);
+  RetryPortWhereNeeded();
+}
+
+void CMainDialog::RetryPortWhereNeeded() {
+  if (!m_bWatchingForReader || m_bRetryingPort) return;
+  // udev tells when the reader is back; without it, or where it will not tell, the port is
+  // tried again and again.
+  m_bRetryingPort = !m_pDeviceWatch || app::RetriesPort(m_reader, m_lastOpenFailure);
+  if (m_bRetryingPort) SetTimer(kReconnectTimerId, kReconnectPeriodMs);
 }
 
 void CMainDialog::CheckLostWhileSending() {
@@ -148,13 +164,18 @@ void CMainDialog::CheckLostWhileSending() {
 void CMainDialog::StopWatchingForReader() {
   if (!m_bWatchingForReader) return;
   m_bWatchingForReader = false;
-  KillTimer(kReconnectTimerId);
+  if (m_bRetryingPort) KillTimer(kReconnectTimerId);
+  m_bRetryingPort = false;
 }
 
 void CMainDialog::TryReconnect() {
   if (!m_bWatchingForReader || m_hComm != 0) return;
-  if (!Connect(OpenFailure::Quiet)) return;
+  if (!Connect(OpenFailure::Quiet)) {
+    RetryPortWhereNeeded();
+    return;
+  }
   // The reader came back: the same start as when the program starts, from the version on.
+  if (m_pPortDlg && m_pPortDlg->IsWindow()) m_pPortDlg->DestroyWindow();
   Sleep(kVersionDelayMs);
   OnGetVersion();
 }
@@ -223,6 +244,11 @@ void CMainDialog::OnTimer(unsigned id) {
   }
   if (id == kLinePaceTimerId) {
     OnLinePaceTimer();
+    return;
+  }
+  if (id == kPortDialogTimerId) {
+    KillTimer(kPortDialogTimerId);
+    OnOpenPortDialog();
     return;
   }
   if (id != kReceiveTimerId) return;

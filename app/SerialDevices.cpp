@@ -178,9 +178,10 @@ std::string DescribeSerialDevice(const SerialDevice& device) {
 }
 
 PortChoice ChoosePort(const std::string& commandLinePort, const char* environmentPort,
-                      const std::vector<SerialDevice>& devices) {
+                      const std::string& rememberedPort, const std::vector<SerialDevice>& devices) {
   if (!commandLinePort.empty()) return {commandLinePort, PortSource::CommandLine};
   if (environmentPort && *environmentPort) return {environmentPort, PortSource::Environment};
+  if (!rememberedPort.empty()) return {rememberedPort, PortSource::Remembered};
   for (const SerialDevice& d : devices)
     if (d.IsUsb()) return {d.path, PortSource::FirstUsbDevice};
   return {kFallbackPort, PortSource::Fallback};
@@ -192,6 +193,8 @@ std::string DescribePortSource(PortSource source) {
       return "--port";
     case PortSource::Environment:
       return "PELMOR_PORT";
+    case PortSource::Remembered:
+      return "the port that last worked, from pelmor.conf";
     case PortSource::FirstUsbDevice:
       return "the first USB serial device";
     case PortSource::Fallback:

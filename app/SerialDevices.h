@@ -49,7 +49,7 @@ std::string DescribeSerialDevice(const SerialDevice& device);
 // is present.
 inline constexpr const char* kFallbackPort = "/dev/ttyUSB0";
 
-enum class PortSource { CommandLine, Environment, FirstUsbDevice, Fallback, Emulator };
+enum class PortSource { CommandLine, Environment, Remembered, FirstUsbDevice, Fallback, Emulator };
 
 struct PortChoice {
   std::string device;
@@ -57,9 +57,10 @@ struct PortChoice {
 };
 
 // The reader's port: --port, else the environment's PELMOR_PORT (null or empty: not set),
-// else the first USB serial device of the list, else kFallbackPort.
+// else the port that last worked (remembered in pelmor.conf; empty: none), else the first USB
+// serial device of the list, else kFallbackPort.
 PortChoice ChoosePort(const std::string& commandLinePort, const char* environmentPort,
-                      const std::vector<SerialDevice>& devices);
+                      const std::string& rememberedPort, const std::vector<SerialDevice>& devices);
 
 // How the port was found, in a few words for the user: "--port", "PELMOR_PORT" ...
 std::string DescribePortSource(PortSource source);

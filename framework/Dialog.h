@@ -104,6 +104,10 @@ class IWindow {
   virtual void CenterWindow() = 0;
   virtual void SetIcon(int resource) = 0;
   virtual void BringToFront() = 0;
+  // An entry of the window's own context menu (a right click on the window outside a
+  // control with a menu of its own): choosing it sends Notify::Clicked for commandId, as a
+  // button with that id would. Hosts without menus do nothing.
+  virtual void AddMenuCommand(int commandId, const WString& text) { (void)commandId, (void)text; }
 
   // Window timers: ticks arrive through CDialog::DispatchTimer(id). Setting an id that
   // runs already restarts it with the new period. Returns the id, or 0 on failure.

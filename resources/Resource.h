@@ -63,4 +63,13 @@ inline constexpr int IDC_DL_PROGRESS = 1058;
 inline constexpr int IDC_DL_STATE = 1065;
 inline constexpr int IDC_DL_INFO = 1066;
 
+// The main window's context menu.
+inline constexpr int IDM_PORT = 1101;
+
+// Reader port dialog (140).
+inline constexpr int IDC_PORT_LIST = 1102;
+inline constexpr int IDC_PORT_PATH = 1103;
+inline constexpr int IDC_PORT_REASON = 1104;
+inline constexpr int IDC_PORT_QUIT = 1105;
+
 }  // namespace res

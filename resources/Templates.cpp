@@ -110,7 +110,30 @@ DialogTemplate MakeDownload() {
   return t;
 }
 
+// Where the reader's port is chosen when it cannot be opened, or to switch readers.
+DialogTemplate MakePort() {
+  DialogTemplate t;
+  t.id = IDD_PORT;
+  t.title = u"Reader port";
+  t.rect = {0, 0, 240, 104};
+  t.controls = {
+      {kStaticId, K::Static, u"Serial devices present:", {4, 4, 120, 8}, fw::kAlignLeft},
+      {1102, K::ComboBox, u"", {4, 13, 232, 60}, fw::kVScroll},
+      {kStaticId, K::Static, u"Port:", {4, 32, 22, 8}, fw::kAlignLeft},
+      {1103, K::Edit, u"", {28, 30, 208, 12}, fw::kBorder | fw::kAutoHScroll},
+      {1104, K::Static, u"", {4, 47, 232, 34}, fw::kAlignLeft},
+      {fw::IDOK, K::PushButton, u"Connect", {132, 86, 50, 14}, fw::kDefaultButton},
+      {1105, K::PushButton, u"Quit", {186, 86, 50, 14}, fw::kStyleNone},
+  };
+  return t;
+}
+
 }  // namespace
+
+const DialogTemplate& PortTemplate() {
+  static const DialogTemplate t = MakePort();
+  return t;
+}
 
 const DialogTemplate& MainTemplate() {
   static const DialogTemplate t = MakeMain();
@@ -153,6 +176,8 @@ const fw::DialogTemplate* FindDialogTemplate(int templateId) {
       return &res::DownloadTemplate();
     case res::IDD_WRITETAG:
       return &res::WriteTagTemplate();
+    case res::IDD_PORT:
+      return &res::PortTemplate();
     default:
       return nullptr;
   }

@@ -11,6 +11,7 @@ namespace res {
 inline constexpr int IDD_MAIN = 102;
 inline constexpr int IDD_DOWNLOAD = 133;
 inline constexpr int IDD_WRITETAG = 135;
+inline constexpr int IDD_PORT = 140;  // the desktop's "Reader port" dialog
 
 inline constexpr int IDR_MAINFRAME = 128;  // the program's icon
 inline constexpr int IDB_SCANNING = 132;   // picture shown while scanning in hidden mode
@@ -18,7 +19,8 @@ inline constexpr int IDB_SCANNING = 132;   // picture shown while scanning in hi
 const fw::DialogTemplate& MainTemplate();
 const fw::DialogTemplate& DownloadTemplate();
 const fw::DialogTemplate& WriteTagTemplate();
-// One of the three by its id; null for an unknown id.
+const fw::DialogTemplate& PortTemplate();
+// One of the templates by its id; null for an unknown id.
 const fw::DialogTemplate* FindDialogTemplate(int templateId);
 
 // Resource file name (PNG) of a picture resource, relative to the resources folder.

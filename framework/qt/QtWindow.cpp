@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QAction>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFontDatabase>
@@ -854,6 +855,14 @@ void QtWindow::SetIcon(int resource) {
   if (!widget_) return;
   const QPixmap picture = Picture(resource);
   if (!picture.isNull()) widget_->setWindowIcon(QIcon(picture));
+}
+
+void QtWindow::AddMenuCommand(int commandId, const WString& text) {
+  if (!widget_) return;
+  auto* action = new QAction(ToQString(text), widget_);
+  QObject::connect(action, &QAction::triggered, guard_.get(), [this, commandId] { Send(commandId, Notify::Clicked); });
+  widget_->addAction(action);
+  widget_->setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 
 void QtWindow::BringToFront() {

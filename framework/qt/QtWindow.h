@@ -128,6 +128,7 @@ class QtWindow final : public IWindow {
   void CenterWindow() override;
   void SetIcon(int resource) override;
   void BringToFront() override;
+  void AddMenuCommand(int commandId, const WString& text) override;
   unsigned SetTimer(unsigned id, unsigned periodMs) override;
   bool KillTimer(unsigned id) override;
   int MessageBox(const WString& text, const WString& caption, unsigned type) override;

@@ -227,29 +227,32 @@ TEST(SerialDevices, ChoosePort) {
   struct Case {
     std::string option;
     const char* env;
+    std::string remembered;  // from pelmor.conf
     const std::vector<SerialDevice>* devices;
     std::string device;
     PortSource source;
   };
   const Case cases[] = {
-      {"/dev/ttyS1", "/dev/ttyUSB9", &withUsb, "/dev/ttyS1", PortSource::CommandLine},
-      {"", "/dev/ttyUSB9", &withUsb, "/dev/ttyUSB9", PortSource::Environment},
-      {"", "", &withUsb, "/dev/ttyUSB3", PortSource::FirstUsbDevice},  // empty: not set
-      {"", nullptr, &withUsb, "/dev/ttyUSB3", PortSource::FirstUsbDevice},
-      {"", nullptr, &boardOnly, app::kFallbackPort, PortSource::Fallback},
-      {"", nullptr, &none, app::kFallbackPort, PortSource::Fallback},
+      {"/dev/ttyS1", "/dev/ttyUSB9", "/dev/ttyACM7", &withUsb, "/dev/ttyS1", PortSource::CommandLine},
+      {"", "/dev/ttyUSB9", "/dev/ttyACM7", &withUsb, "/dev/ttyUSB9", PortSource::Environment},
+      {"", "", "/dev/ttyACM7", &withUsb, "/dev/ttyACM7", PortSource::Remembered},  // empty: not set
+      {"", nullptr, "/dev/ttyACM7", &none, "/dev/ttyACM7", PortSource::Remembered},
+      {"", "", "", &withUsb, "/dev/ttyUSB3", PortSource::FirstUsbDevice},
+      {"", nullptr, "", &withUsb, "/dev/ttyUSB3", PortSource::FirstUsbDevice},
+      {"", nullptr, "", &boardOnly, app::kFallbackPort, PortSource::Fallback},
+      {"", nullptr, "", &none, app::kFallbackPort, PortSource::Fallback},
   };
   for (const Case& c : cases) {
-    const app::PortChoice choice = app::ChoosePort(c.option, c.env, *c.devices);
-    EXPECT_EQ(choice.device, c.device) << c.option << " / " << (c.env ? c.env : "(null)");
-    EXPECT_EQ(choice.source, c.source) << c.option << " / " << (c.env ? c.env : "(null)");
+    const app::PortChoice choice = app::ChoosePort(c.option, c.env, c.remembered, *c.devices);
+    EXPECT_EQ(choice.device, c.device) << c.option << " / " << (c.env ? c.env : "(null)") << " / " << c.remembered;
+    EXPECT_EQ(choice.source, c.source) << c.option << " / " << (c.env ? c.env : "(null)") << " / " << c.remembered;
   }
 }
 
 TEST(SerialDevices, TheFirstUsbDeviceOfAMachine) {
   FakeMachine m;
   // The modem sorts before the adapters, and it is on USB.
-  EXPECT_EQ(app::ChoosePort("", nullptr, app::ListSerialDevices(m.Folders())).device,
+  EXPECT_EQ(app::ChoosePort("", nullptr, "", app::ListSerialDevices(m.Folders())).device,
             (m.Folders().dev / "ttyACM0").string());
 }
 

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/PtyServer.h"
 #include "tests/app/Rig.h"
 #include "tests/integration/Program.h"
 
@@ -130,6 +131,62 @@ TEST(HeadlessProgram, NoUinputIsSaidInOneLineAndReadingGoesOn) {
   EXPECT_NE(out.find("modprobe uinput", said), std::string::npos) << out;
   EXPECT_EQ(out.find("uinput", out.find('\n', said)), std::string::npos) << "said more than once:\n" << out;
 }
+
+// The port chosen in the "Reader port" dialog is written to pelmor.conf; the next start
+// without --port or PELMOR_PORT opens it.
+TEST(HeadlessProgram, StartsOnThePortRememberedInItsConfigFile) {
+  testing_rig::TempDir dir;
+  sim::PtyServer server(sim::ServerOptions{});
+  ASSERT_EQ(server.Start(), 0) << server.ErrorText();
+  server.SetPowered(true);  // a reader on its own supply (--power always-on)
+  std::filesystem::create_directories(dir.Path() / "config" / "pelmor");
+  std::ofstream(dir.Path() / "config" / "pelmor" / "pelmor.conf") << "port=" << server.SlavePath() << "\n";
+  const std::string config = (dir.Path() / "config").string();
+  Program p({"--headless", "--app-dir", dir.Path().string()}, [&config] {
+    ::unsetenv("PELMOR_PORT");
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  });
+  ASSERT_TRUE(p.WaitFor("Firmwareversion: LF2.01\r\n")) << p.Output();
+  p.Send("quit");
+  EXPECT_EQ(p.Wait(), 0) << p.Output();
+}
+
+// "Connect" while the device is gone: the box, the program stays, and the device is taken
+// again once it is back. Its port, tried every second meanwhile, used to be named on
+// standard error at every try.
+TEST(HeadlessProgram, ConnectWithoutTheDeviceKeepsItRunningAndSaysTheFailureOnce) {
+  testing_rig::TempDir dir;
+  sim::PtyServer server(sim::ServerOptions{});
+  ASSERT_EQ(server.Start(), 0) << server.ErrorText();
+  server.SetPowered(true);
+  const std::filesystem::path link = dir.Path() / "ttyREADER";
+  std::filesystem::create_symlink(server.SlavePath(), link);
+  const std::string errors = (dir.Path() / "stderr").string();
+  Program p({"--headless", "--port", link.string(), "--power", "always-on", "--app-dir", dir.Path().string()},
+            [&errors] {
+              const int fd = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+              if (fd >= 0) ::dup2(fd, STDERR_FILENO);
+            });
+  ASSERT_TRUE(p.WaitFor("Firmwareversion: LF2.01\r\n")) << p.Output();
+  p.Send("click 102:1000");
+  ASSERT_TRUE(p.WaitFor("Successfully disconnected!\r\n")) << p.Output();
+  std::filesystem::remove(link);
+  p.Send("click 102:1000");
+  ASSERT_TRUE(p.WaitFor("[Error] ERROR while opening comport")) << p.Output();
+  EXPECT_EQ(p.Wait(2500), -1);  // still running, its port tried twice meanwhile
+  std::ifstream in(errors);
+  const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string line = "pelmor: cannot open the reader's port " + link.string();
+  EXPECT_NE(said.find(line), std::string::npos) << said;
+  EXPECT_EQ(said.find(line, said.find(line) + 1), std::string::npos) << said;
+
+  const size_t before = p.Output().size();
+  std::filesystem::create_symlink(server.SlavePath(), link);
+  ASSERT_TRUE(p.WaitFor("Connected...\r\nFirmwareversion: LF2.01\r\n", 3000, before)) << p.Output().substr(before);
+  p.Send("quit");
+  EXPECT_EQ(p.Wait(), 0) << p.Output();
+}
+
 
 TEST(HeadlessProgram, BadCommandLine) {
   Program p({"--keys", "morse"});

@@ -66,10 +66,11 @@ class Program {
     const std::string text = line + "\n";
     ASSERT_EQ(::write(stdin_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   }
-  // Reads standard output until it holds text; false when the budget runs out first.
-  bool WaitFor(const std::string& text, int budgetMs = kBudgetMs) {
+  // Reads standard output until it holds text at or after `from`; false when the budget
+  // runs out first.
+  bool WaitFor(const std::string& text, int budgetMs = kBudgetMs, size_t from = 0) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(budgetMs);
-    while (output_.find(text, 0) == std::string::npos && stdout_ >= 0) {
+    while (output_.find(text, from) == std::string::npos && stdout_ >= 0) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                             end - std::chrono::steady_clock::now())
                             .count();
@@ -85,7 +86,7 @@ class Program {
       }
       output_.append(buf, static_cast<size_t>(n));
     }
-    return output_.find(text) != std::string::npos;
+    return output_.find(text, from) != std::string::npos;
   }
   // Reads standard output until text is in it count times.
   bool WaitForCount(const std::string& text, size_t count, int budgetMs = kBudgetMs) {

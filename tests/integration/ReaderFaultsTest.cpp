@@ -396,6 +396,7 @@ TEST(ReaderFaults, LostReaderIsLetGoAndTakenAgainWhenItComesBack) {
   r.hotKeys.Press(platform::VK_F24, false);
   r.RunFor(300);
   EXPECT_EQ(r.keys.typed, (std::vector<std::u32string>{U"999000012345678"}));
+  EXPECT_EQ(fw::ToUtf8(r.dlg->GetDlgItemText(IDC_CODE)), "Code: 999000012345678");
   EXPECT_TRUE(r.boxes.empty());
 }
 
