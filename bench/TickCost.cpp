@@ -6,8 +6,9 @@
 // terminal (not timed) and the benchmark waits until the program's side can read it. The
 // log is filled to its bound first, as after a long session. The fixed 10 ms wait before a
 // tag is shown is skipped: it is time, not CPU; so are the 50 ms that keep a line from
-// following the one before sooner (the host's clock is moved on by them, untimed). Painting is not part of a tick; it happens
-// later in the event loop (see bench_log for an append with its painting).
+// following the one before sooner (the host's clock is moved on by them, untimed). Painting
+// is not part of a tick; it happens later in the event loop (see bench_log for an append
+// with its painting).
 //
 // The figures printed after the benchmark's own table compare a tick with nothing to read
 // to its share of the idle goal (0.3 % of one core at 20 ticks per second, 150 us) and a
