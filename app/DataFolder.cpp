@@ -75,8 +75,7 @@ std::vector<std::string> PrepareDataFolder(const AppFolders& folders) {
     if (fs::symlink_status(target, fileError).type() != fs::file_type::not_found) continue;
     fs::copy_file(it->path(), target, fs::copy_options::skip_existing, fileError);
     if (fileError)
-      problems.push_back("cannot copy " + it->path().string() + " to " + target.string() + ": " +
-                         fileError.message());
+      problems.push_back("cannot copy " + it->path().string() + " to " + target.string() + ": " + fileError.message());
   }
   if (ec) problems.push_back("cannot read the folder " + source.string() + ": " + ec.message());
   return problems;

@@ -45,8 +45,7 @@ struct AppFolders {
 // appDirOption is --app-dir (empty: not given), share what InstalledShareFolder found and
 // userData what UserDataFolder found. Nothing when an installed program has neither
 // --app-dir nor a user data folder.
-std::optional<AppFolders> ChooseAppFolders(const std::string& appDirOption,
-                                           const std::filesystem::path& exeDir,
+std::optional<AppFolders> ChooseAppFolders(const std::string& appDirOption, const std::filesystem::path& exeDir,
                                            const std::optional<std::filesystem::path>& share,
                                            const std::optional<std::filesystem::path>& userData);
 

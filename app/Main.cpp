@@ -64,8 +64,7 @@ bool InstallSignalPipe() {
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
   struct sigaction hangup {};
-  if (sigaction(SIGHUP, nullptr, &hangup) != 0 || hangup.sa_handler != SIG_IGN)
-    sigaction(SIGHUP, &sa, nullptr);
+  if (sigaction(SIGHUP, nullptr, &hangup) != 0 || hangup.sa_handler != SIG_IGN) sigaction(SIGHUP, &sa, nullptr);
   return true;
 }
 
@@ -87,8 +86,7 @@ std::filesystem::path ExecutableFolder() {
 // the system's own and does not name it.
 class ReaderSerialPorts final : public platform::PosixSerialPorts {
  public:
-  explicit ReaderSerialPorts(const app::PortChoice& port)
-      : PosixSerialPorts(port.device), port_(port) {}
+  explicit ReaderSerialPorts(const app::PortChoice& port) : PosixSerialPorts(port.device), port_(port) {}
 
   platform::CommHandle Open(const fw::WString& name) override {
     const platform::CommHandle handle = PosixSerialPorts::Open(name);
@@ -108,8 +106,9 @@ class ReaderSerialPorts final : public platform::PosixSerialPorts {
       std::fprintf(stderr, "pelmor: cannot open the reader's port %s (%s): %s\n", device.c_str(), source.c_str(),
                    reason.c_str());
       if (error == platform::kErrAccessDenied)
-        std::fprintf(stderr, "pelmor: the device's group (often dialout) gives access; see "
-                             "\"Permissions\" in the README or pelmor(1)\n");
+        std::fprintf(stderr,
+                     "pelmor: the device's group (often dialout) gives access; see "
+                     "\"Permissions\" in the README or pelmor(1)\n");
     }
     return handle;
   }
@@ -128,7 +127,6 @@ void WatchKeys(fw::IHost& host, int fd, const std::function<bool()>& dispatch) {
   });
 }
 
-
 // The layout uinput types for. Nothing when the one --keymap names cannot be compiled; one
 // from the environment or the system's settings that cannot falls back to US, with a line.
 std::optional<platform::KeyLayout> MakeKeyLayout(const Options& options) {
@@ -138,8 +136,8 @@ std::optional<platform::KeyLayout> MakeKeyLayout(const Options& options) {
   std::ifstream file(kKeyboardSettings);
   file.read(settings.data(), kMaxSettingsBytes);
   settings.resize(static_cast<size_t>(file.gcount()));
-  const platform::LayoutChoice choice =
-      platform::ChooseLayout(options.keymap, std::getenv("XKB_DEFAULT_LAYOUT"), std::getenv("XKB_DEFAULT_VARIANT"), settings);
+  const platform::LayoutChoice choice = platform::ChooseLayout(options.keymap, std::getenv("XKB_DEFAULT_LAYOUT"),
+                                                               std::getenv("XKB_DEFAULT_VARIANT"), settings);
   std::string error;
   if (std::optional<platform::KeyLayout> layout = platform::KeyLayout::Compile(choice.name, error)) return layout;
   if (!options.keymap.empty()) {
@@ -162,11 +160,10 @@ struct KeyTyping {
 // an XTest asked for by name that the display does not have. A uinput keyboard that cannot
 // be made is told in one line and nothing is typed: the program still reads and shows tags.
 bool MakeKeyOutput(const Options& options, KeyTyping& typing) {
-  const KeyOutputChoice choice =
-      options.keys.empty()
-          ? DefaultKeyOutput(options.headless, std::getenv("XDG_SESSION_TYPE"), std::getenv("WAYLAND_DISPLAY"),
-                             std::getenv("DISPLAY"))
-          : KeyOutputChoice{options.keys, "--keys " + options.keys};
+  const KeyOutputChoice choice = options.keys.empty()
+                                     ? DefaultKeyOutput(options.headless, std::getenv("XDG_SESSION_TYPE"),
+                                                        std::getenv("WAYLAND_DISPLAY"), std::getenv("DISPLAY"))
+                                     : KeyOutputChoice{options.keys, "--keys " + options.keys};
   // A bad --keymap is a bad command line whichever output types.
   std::optional<platform::KeyLayout> layout;
   if (choice.mode == "uinput" || !options.keymap.empty()) {
@@ -316,8 +313,8 @@ bool MakeEventOutputs(const Options& options, const std::filesystem::path& appDi
     out.linesOnStandardOutput = options.events == "-";
   }
   if (options.history != "none") {
-    out.history = std::make_unique<events::HistoryOutput>(options.history.empty() ? appDir / "reads.csv"
-                                                                                  : std::filesystem::path(options.history));
+    out.history = std::make_unique<events::HistoryOutput>(
+        options.history.empty() ? appDir / "reads.csv" : std::filesystem::path(options.history));
     out.stream->AddOutput(*out.history);
   }
   if (!options.mqtt.empty()) {
@@ -407,9 +404,9 @@ int RunHeadless(MainDialogServices& services, const ScanKeys& keys, const KeyTyp
   return app.ExitCode();
 }
 
-int RunWindows(int argc, char** argv, MainDialogServices& services, const ScanKeys& keys,
-               const KeyTyping& typing, const app::PortChoice& port, const std::filesystem::path& pictureDir,
-               EventOutputs& outputs, platform::IDeviceWatch* watch) {
+int RunWindows(int argc, char** argv, MainDialogServices& services, const ScanKeys& keys, const KeyTyping& typing,
+               const app::PortChoice& port, const std::filesystem::path& pictureDir, EventOutputs& outputs,
+               platform::IDeviceWatch* watch) {
   QApplication qapp(argc, argv);
   // The window's desktop entry, by which Wayland compositors and docks find its icon.
   QGuiApplication::setDesktopFileName(QStringLiteral("pelmor"));
@@ -459,12 +456,12 @@ int main(int argc, char** argv) {
   }
 
   const std::filesystem::path exeDir = ExecutableFolder();
-  const auto folders =
-      app::ChooseAppFolders(options.appDir, exeDir, app::InstalledShareFolder(exeDir, kInstallLayout),
-                            app::UserDataFolder(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")));
+  const auto folders = app::ChooseAppFolders(options.appDir, exeDir, app::InstalledShareFolder(exeDir, kInstallLayout),
+                                             app::UserDataFolder(std::getenv("XDG_DATA_HOME"), std::getenv("HOME")));
   if (!folders) {
-    std::fprintf(stderr, "pelmor: no folder for the program's files: neither XDG_DATA_HOME nor "
-                         "HOME is an absolute path; give one with --app-dir\n");
+    std::fprintf(stderr,
+                 "pelmor: no folder for the program's files: neither XDG_DATA_HOME nor "
+                 "HOME is an absolute path; give one with --app-dir\n");
     return 2;
   }
   for (const std::string& problem : app::PrepareDataFolder(*folders))
@@ -478,8 +475,7 @@ int main(int argc, char** argv) {
     sim::ServerOptions so;
     emulator = std::make_unique<sim::PtyServer>(so);
     if (emulator->Start() != 0) {
-      std::fprintf(stderr, "pelmor: the reader emulator cannot start: %s\n",
-                   emulator->ErrorText().c_str());
+      std::fprintf(stderr, "pelmor: the reader emulator cannot start: %s\n", emulator->ErrorText().c_str());
       return 1;
     }
     (void)emulator->PutTag({"08", "999000012345678"});

@@ -18,23 +18,40 @@ CMainDialog::CMainDialog(fw::IHost& host, MainDialogServices services)
     fw::CWnd* control;
     int id;
   } bindings[] = {
-      {&m_btnConnect, IDC_CONNECT},       {&m_btnGetVersion, IDC_GETVERSION},
-      {&m_btnHide, IDC_HIDE},             {&m_chkPrefix, IDC_PREFIX},
-      {&m_chkSuffix, IDC_SUFFIX},         {&m_chkCr, IDC_CR},
-      {&m_chkTab, IDC_TAB},               {&m_editPrefix, IDC_EDIT_PREFIX},
-      {&m_editSuffix, IDC_EDIT_SUFFIX},   {&m_staticRule, IDC_RULE},
-      {&m_btnTrigger, IDC_TRIGGER},       {&m_chkReadPSK1, IDC_READ_PSK1},
-      {&m_chkReadPSK2, IDC_READ_PSK2},    {&m_chkReadKeswin, IDC_READ_KESWIN},
-      {&m_chkReadFlex, IDC_READ_FLEX},    {&m_chkReadIsoFdxB, IDC_READ_ISOFDXB},
-      {&m_chkReadFecava, IDC_READ_FECAVA}, {&m_chkReadAvid, IDC_READ_AVID},
-      {&m_chkReadAsk, IDC_READ_ASK},      {&m_chkHdx, IDC_HDX},
-      {&m_chkUseTrigger, IDC_USE_TRIGGER}, {&m_chkReadOnce, IDC_READ_ONCE},
-      {&m_chkLedOn, IDC_LED_ON},          {&m_chkLedAfterRead, IDC_LED_AFTER_READ},
-      {&m_chkIsoCountry, IDC_ISO_COUNTRY}, {&m_chkIsoHex, IDC_ISO_HEX},
-      {&m_chkNoSpace, IDC_NO_SPACE},      {&m_picScan, IDC_PIC_SCAN},
-      {&m_btnRead, IDC_READ},             {&m_btnWrite, IDC_WRITE},
-      {&m_staticType, IDC_TYPE},          {&m_staticCode, IDC_CODE},
-      {&m_editLog, IDC_LOG},              {&m_chkAutoHide, IDC_AUTO_HIDE},
+      {&m_btnConnect, IDC_CONNECT},
+      {&m_btnGetVersion, IDC_GETVERSION},
+      {&m_btnHide, IDC_HIDE},
+      {&m_chkPrefix, IDC_PREFIX},
+      {&m_chkSuffix, IDC_SUFFIX},
+      {&m_chkCr, IDC_CR},
+      {&m_chkTab, IDC_TAB},
+      {&m_editPrefix, IDC_EDIT_PREFIX},
+      {&m_editSuffix, IDC_EDIT_SUFFIX},
+      {&m_staticRule, IDC_RULE},
+      {&m_btnTrigger, IDC_TRIGGER},
+      {&m_chkReadPSK1, IDC_READ_PSK1},
+      {&m_chkReadPSK2, IDC_READ_PSK2},
+      {&m_chkReadKeswin, IDC_READ_KESWIN},
+      {&m_chkReadFlex, IDC_READ_FLEX},
+      {&m_chkReadIsoFdxB, IDC_READ_ISOFDXB},
+      {&m_chkReadFecava, IDC_READ_FECAVA},
+      {&m_chkReadAvid, IDC_READ_AVID},
+      {&m_chkReadAsk, IDC_READ_ASK},
+      {&m_chkHdx, IDC_HDX},
+      {&m_chkUseTrigger, IDC_USE_TRIGGER},
+      {&m_chkReadOnce, IDC_READ_ONCE},
+      {&m_chkLedOn, IDC_LED_ON},
+      {&m_chkLedAfterRead, IDC_LED_AFTER_READ},
+      {&m_chkIsoCountry, IDC_ISO_COUNTRY},
+      {&m_chkIsoHex, IDC_ISO_HEX},
+      {&m_chkNoSpace, IDC_NO_SPACE},
+      {&m_picScan, IDC_PIC_SCAN},
+      {&m_btnRead, IDC_READ},
+      {&m_btnWrite, IDC_WRITE},
+      {&m_staticType, IDC_TYPE},
+      {&m_staticCode, IDC_CODE},
+      {&m_editLog, IDC_LOG},
+      {&m_chkAutoHide, IDC_AUTO_HIDE},
   };
   for (const auto& b : bindings) b.control->Bind(*this, b.id);
 
@@ -50,10 +67,10 @@ CMainDialog::CMainDialog(fw::IHost& host, MainDialogServices services)
   MapClicked(IDC_WRITE_TAG, [this] { OnOpenWriteTag(); });
   MapClicked(kSaveLogCommand, [this] { OnSaveLog(); });
   MapClicked(IDM_PORT, [this] { OnOpenPortDialog(); });
-  for (int id : {IDC_USE_TRIGGER, IDC_READ_ONCE, IDC_LED_ON, IDC_LED_AFTER_READ, IDC_ISO_COUNTRY,
-                 IDC_ISO_HEX, IDC_READ_PSK1, IDC_READ_PSK2, IDC_READ_KESWIN, IDC_READ_FLEX,
-                 IDC_READ_ISOFDXB, IDC_READ_FECAVA, IDC_READ_AVID, IDC_READ_ASK, IDC_HDX,
-                 IDC_PREFIX, IDC_SUFFIX, IDC_CR, IDC_NO_SPACE, IDC_TAB, IDC_AUTO_HIDE})
+  for (int id : {IDC_USE_TRIGGER, IDC_READ_ONCE, IDC_LED_ON,      IDC_LED_AFTER_READ, IDC_ISO_COUNTRY,  IDC_ISO_HEX,
+                 IDC_READ_PSK1,   IDC_READ_PSK2, IDC_READ_KESWIN, IDC_READ_FLEX,      IDC_READ_ISOFDXB, IDC_READ_FECAVA,
+                 IDC_READ_AVID,   IDC_READ_ASK,  IDC_HDX,         IDC_PREFIX,         IDC_SUFFIX,       IDC_CR,
+                 IDC_NO_SPACE,    IDC_TAB,       IDC_AUTO_HIDE})
     MapClicked(id, [this] { OnOptionChanged(); });
   MapCommand(IDC_EDIT_PREFIX, fw::Notify::Changed, [this] { OnOptionChanged(); });
   MapCommand(IDC_EDIT_SUFFIX, fw::Notify::Changed, [this] { OnOptionChanged(); });
@@ -112,27 +129,21 @@ void CMainDialog::OnDestroy() {
   if (m_hComm != 0) OnConnect();
 }
 
-void CMainDialog::PlayEventSound(int event) {
-  device::PlayEventSound(m_services.sound, m_services.appDir, event);
-}
+void CMainDialog::PlayEventSound(int event) { device::PlayEventSound(m_services.sound, m_services.appDir, event); }
 
 int CMainDialog::SwitchReaderOn() {
   return device::SwitchReaderOn(
-      m_services.pins, [this](const std::u16string& text) { AppendLog(text); },
-      [this](unsigned ms) { Sleep(ms); });
+      m_services.pins, [this](const std::u16string& text) { AppendLog(text); }, [this](unsigned ms) { Sleep(ms); });
 }
 
 int CMainDialog::SwitchReaderOff() {
-  return device::SwitchReaderOff(m_services.pins,
-                                 [this](const std::u16string& text) { AppendLog(text); });
+  return device::SwitchReaderOff(m_services.pins, [this](const std::u16string& text) { AppendLog(text); });
 }
 
 void CMainDialog::ReleaseClosedDialogs() {
   // A dialog object is released once its window is gone and none of its handlers runs.
-  if (m_pWriteTagDlg && !m_pWriteTagDlg->IsWindow() && !m_pWriteTagDlg->IsBusy())
-    m_pWriteTagDlg.reset();
-  if (m_pDownloadDlg && !m_pDownloadDlg->IsWindow() && !m_pDownloadDlg->IsBusy())
-    m_pDownloadDlg.reset();
+  if (m_pWriteTagDlg && !m_pWriteTagDlg->IsWindow() && !m_pWriteTagDlg->IsBusy()) m_pWriteTagDlg.reset();
+  if (m_pDownloadDlg && !m_pDownloadDlg->IsWindow() && !m_pDownloadDlg->IsBusy()) m_pDownloadDlg.reset();
 }
 
 void CMainDialog::OnOpenWriteTag() {
@@ -143,9 +154,9 @@ void CMainDialog::OnOpenWriteTag() {
     return;
   }
   if (m_pWriteTagDlg) return;  // a closed dialog still busy in a handler of its own
-  m_pWriteTagDlg = std::make_unique<CWriteTagDialog>(Host(), m_services.serial, m_services.sound,
-                                                     m_hComm, m_services.appDir,
-                                                     [this](const fw::WString& text) { AppendLog(text); });
+  m_pWriteTagDlg =
+      std::make_unique<CWriteTagDialog>(Host(), m_services.serial, m_services.sound, m_hComm, m_services.appDir,
+                                        [this](const fw::WString& text) { AppendLog(text); });
   m_pWriteTagDlg->SetEvents(m_events);
   if (!m_pWriteTagDlg->Create(this)) AppendLog(u"Create dialog ERROR \r\n");
   m_pWriteTagDlg->ShowWindow(true);
@@ -159,8 +170,7 @@ void CMainDialog::OnOpenFirmware() {
     return;
   }
   if (m_pDownloadDlg) return;
-  m_pDownloadDlg = std::make_unique<CDownloadDialog>(Host(), m_services.serial, m_hComm,
-                                                     m_services.appDir,
+  m_pDownloadDlg = std::make_unique<CDownloadDialog>(Host(), m_services.serial, m_hComm, m_services.appDir,
                                                      [this](const fw::WString& text) { AppendLog(text); });
   m_pDownloadDlg->SetEvents(m_events);
   if (!m_pDownloadDlg->Create(this)) AppendLog(u"Create dialog ERROR \r\n");

@@ -42,7 +42,7 @@ struct MainDialogServices {
   platform::IHotKeys& hotKeys;
   platform::IKeyOutput& keys;
   platform::ISound& sound;
-  device::IPinAccess& pins;  // the reader's supply pin
+  device::IPinAccess& pins;      // the reader's supply pin
   std::filesystem::path appDir;  // the application folder
 };
 
@@ -61,13 +61,13 @@ class CMainDialog : public fw::CDialog {
   static constexpr unsigned kReconnectPeriodMs = 1000;
   // One shot: a line that came less than kReceivePeriodMs after the one before waits for it.
   static constexpr unsigned kLinePaceTimerId = 4;
-  static constexpr unsigned kStartDelayMs = 100;    // before the first connect
-  static constexpr unsigned kVersionDelayMs = 200;  // between connect and 'V'
-  static constexpr unsigned kConfigDelayMs = 300;   // between a version report and 'C'
-  static constexpr unsigned kTagShowDelayMs = 10;   // before a tag is shown
+  static constexpr unsigned kStartDelayMs = 100;          // before the first connect
+  static constexpr unsigned kVersionDelayMs = 200;        // between connect and 'V'
+  static constexpr unsigned kConfigDelayMs = 300;         // between a version report and 'C'
+  static constexpr unsigned kTagShowDelayMs = 10;         // before a tag is shown
   static constexpr unsigned kTagTypeRequestDelayMs = 10;  // between a 'C' reply and 'R'
   static constexpr unsigned kTagTypeWriteDelayMs = 50;    // between 'c' and 'r' commands
-  static constexpr uint8_t kScanKeyVk = 0x5F;       // injected while the scan key is held
+  static constexpr uint8_t kScanKeyVk = 0x5F;             // injected while the scan key is held
   static constexpr int kScanKeyTicks = 10;
   // The log keeps at most this many characters; older lines are dropped first.
   static constexpr size_t kMaxLogChars = 64 * 1024;
@@ -167,10 +167,9 @@ class CMainDialog : public fw::CDialog {
   fw::CEdit m_editPrefix, m_editSuffix;
   fw::CStatic m_staticRule;
   fw::CButton m_btnTrigger;
-  fw::CButton m_chkReadPSK1, m_chkReadPSK2, m_chkReadKeswin, m_chkReadFlex, m_chkReadIsoFdxB,
-      m_chkReadFecava, m_chkReadAvid, m_chkReadAsk, m_chkHdx;
-  fw::CButton m_chkUseTrigger, m_chkReadOnce, m_chkLedOn, m_chkLedAfterRead, m_chkIsoCountry,
-      m_chkIsoHex, m_chkNoSpace;
+  fw::CButton m_chkReadPSK1, m_chkReadPSK2, m_chkReadKeswin, m_chkReadFlex, m_chkReadIsoFdxB, m_chkReadFecava,
+      m_chkReadAvid, m_chkReadAsk, m_chkHdx;
+  fw::CButton m_chkUseTrigger, m_chkReadOnce, m_chkLedOn, m_chkLedAfterRead, m_chkIsoCountry, m_chkIsoHex, m_chkNoSpace;
   fw::CStatic m_picScan;
   fw::CButton m_btnRead, m_btnWrite;
   fw::CStatic m_staticType, m_staticCode;

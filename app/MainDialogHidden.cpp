@@ -17,9 +17,8 @@ constexpr fw::Rect kFullRegion{0, 0, 240, 320};
 
 // The controls hidden mode takes away.
 constexpr int kHiddenControls[] = {
-    IDC_CONNECT,    IDC_EDIT_PREFIX, IDC_PREFIX,      IDC_GETVERSION,     IDC_TRIGGER,
-    IDC_RULE,       IDC_READ,        IDC_WRITE,       IDC_ISO_COUNTRY,    IDC_ISO_HEX,
-    IDC_LED_AFTER_READ, IDC_LED_ON,  IDC_READ_ONCE,   IDC_USE_TRIGGER,
+    IDC_CONNECT, IDC_EDIT_PREFIX, IDC_PREFIX,  IDC_GETVERSION,     IDC_TRIGGER, IDC_RULE,      IDC_READ,
+    IDC_WRITE,   IDC_ISO_COUNTRY, IDC_ISO_HEX, IDC_LED_AFTER_READ, IDC_LED_ON,  IDC_READ_ONCE, IDC_USE_TRIGGER,
 };
 
 constexpr uint32_t kModKeyUp = platform::MOD_KEYUP;

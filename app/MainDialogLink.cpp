@@ -68,11 +68,12 @@ bool CMainDialog::Connect(OpenFailure onFailure) {
     PlayEventSound(device::kSoundConnectError);
     AppendLog(u"ERROR while opening comport\r\n");
     m_btnHide.EnableWindow(false);
-    MessageBox(u"ERROR while opening comport\r\n"
-               u"Maybe another Pelmor application is running?\r\n"
-               u"When not than probably the comport is not right configured, "
-               u"walk through 'Step1' of the Pelmor software manual.",
-               u"Error", fw::MB_OK | fw::MB_ICONERROR);
+    MessageBox(
+        u"ERROR while opening comport\r\n"
+        u"Maybe another Pelmor application is running?\r\n"
+        u"When not than probably the comport is not right configured, "
+        u"walk through 'Step1' of the Pelmor software manual.",
+        u"Error", fw::MB_OK | fw::MB_ICONERROR);
     // Without the port dialog only a failed start ends the program; a later "Connect"
     // leaves the window for the user to try again once the reader is there.
     if (onFailure == OpenFailure::EndProgram) m_bOpenFailed = true;
@@ -127,9 +128,7 @@ bool CMainDialog::Connect(OpenFailure onFailure) {
   return true;
 }
 
-bool CMainDialog::IsDeviceGone() const {
-  return m_services.serial.GetLastError() == platform::kErrDeviceGone;
-}
+bool CMainDialog::IsDeviceGone() const { return m_services.serial.GetLastError() == platform::kErrDeviceGone; }
 
 void CMainDialog::OnReaderLost() {
   if (m_hComm == 0) return;
@@ -185,11 +184,9 @@ void CMainDialog::TakeScanKeys() {
   // Where the platform has no step to free the keys from the system, they are registered
   // without it.
   keys.ReleaseFromSystem(platform::MOD_KEYUP, platform::VK_F22);
-  if (!keys.Register(kHotKeyF22, platform::MOD_KEYUP, platform::VK_F22))
-    AppendLog(u"Hotkey failed F22\r\n");
+  if (!keys.Register(kHotKeyF22, platform::MOD_KEYUP, platform::VK_F22)) AppendLog(u"Hotkey failed F22\r\n");
   keys.ReleaseFromSystem(platform::MOD_KEYUP, platform::VK_F24);
-  if (!keys.Register(kHotKeyF24, platform::MOD_KEYUP, platform::VK_F24))
-    AppendLog(u"Hotkey failed F24\r\n");
+  if (!keys.Register(kHotKeyF24, platform::MOD_KEYUP, platform::VK_F24)) AppendLog(u"Hotkey failed F24\r\n");
 }
 
 bool CMainDialog::WriteAll(const uint8_t* data, size_t size) {

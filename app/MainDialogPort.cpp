@@ -39,9 +39,9 @@ std::string CMainDialog::PortProblemText() {
 void CMainDialog::IdentifyReader() {
   const std::string path = fw::ToUtf8(m_strDevice);
   // Only udev's events are matched against the names; the retry needs the path alone.
-  m_reader = app::IdentifyReader(path, NodeOf(path),
-                                 m_pDeviceWatch ? (m_listDevices ? m_listDevices() : app::ListSerialDevices())
-                                                : std::vector<app::SerialDevice>{});
+  m_reader = app::IdentifyReader(
+      path, NodeOf(path),
+      m_pDeviceWatch ? (m_listDevices ? m_listDevices() : app::ListSerialDevices()) : std::vector<app::SerialDevice>{});
 }
 
 void CMainDialog::OnOpenPortDialog() {

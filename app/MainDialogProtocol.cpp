@@ -189,10 +189,9 @@ struct BitBox {
 };
 
 constexpr BitBox kTagTypeBoxes[] = {
-    {0x80, &CMainDialog::m_chkReadPSK1},   {0x40, &CMainDialog::m_chkReadPSK2},
-    {0x20, &CMainDialog::m_chkReadKeswin}, {0x10, &CMainDialog::m_chkReadFlex},
-    {0x08, &CMainDialog::m_chkReadIsoFdxB}, {0x04, &CMainDialog::m_chkReadFecava},
-    {0x02, &CMainDialog::m_chkReadAvid},   {0x01, &CMainDialog::m_chkReadAsk},
+    {0x80, &CMainDialog::m_chkReadPSK1}, {0x40, &CMainDialog::m_chkReadPSK2},    {0x20, &CMainDialog::m_chkReadKeswin},
+    {0x10, &CMainDialog::m_chkReadFlex}, {0x08, &CMainDialog::m_chkReadIsoFdxB}, {0x04, &CMainDialog::m_chkReadFecava},
+    {0x02, &CMainDialog::m_chkReadAvid}, {0x01, &CMainDialog::m_chkReadAsk},
 };
 
 }  // namespace
@@ -242,8 +241,7 @@ void CMainDialog::HandleConfigReply(const std::string& line) {
 void CMainDialog::HandleTagTypeReply(const std::string& line) {
   if (auto supported = protocol::HexField(line, 5))
     for (const auto& b : kTagTypeBoxes) (this->*b.box).ShowWindow((*supported & b.bit) != 0);
-  if (auto hdxSupported = protocol::HexField(line, 7))
-    m_chkHdx.ShowWindow((*hdxSupported & protocol::kHdx) != 0);
+  if (auto hdxSupported = protocol::HexField(line, 7)) m_chkHdx.ShowWindow((*hdxSupported & protocol::kHdx) != 0);
   if (auto types = protocol::HexField(line, 1))
     for (const auto& b : kTagTypeBoxes) (this->*b.box).SetCheck(CheckOf(*types & b.bit));
   if (auto hdx = protocol::HexField(line, 3)) m_chkHdx.SetCheck(CheckOf(*hdx & protocol::kHdx));
@@ -258,8 +256,7 @@ void CMainDialog::OnWriteButton() {
 void CMainDialog::OnWrite() {
   SaveSettings();
   if (m_hComm == 0) {
-    MessageBox(u"Application not connected, first connect.", u"Information",
-               fw::MB_OK | fw::MB_ICONINFORMATION);
+    MessageBox(u"Application not connected, first connect.", u"Information", fw::MB_OK | fw::MB_ICONINFORMATION);
     return;
   }
   uint8_t option = 0;

@@ -37,6 +37,6 @@ void CMainDialog::OnSaveLog() {
   const platform::FileResult result =
       platform::ReplaceAppFile(std::filesystem::path(fw::ToUtf8(chosen)), LogFileText(m_editLog.GetWindowText()));
   if (result.Ok()) return;
-  MessageBox(u"The log could not be saved to " + chosen + u":\r\n" + fw::FromUtf8(result.reason),
-             kSaveLogCaption, fw::MB_OK | fw::MB_ICONERROR);
+  MessageBox(u"The log could not be saved to " + chosen + u":\r\n" + fw::FromUtf8(result.reason), kSaveLogCaption,
+             fw::MB_OK | fw::MB_ICONERROR);
 }

@@ -101,8 +101,8 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, Op
     } else if (a == "--scan-key") {
       error = value(options.scanKey);
       if (!error && !ValidKeyName(options.scanKey))
-        error = "--scan-key takes a key name such as KEY_F24 or BTN_TRIGGER, or a key number, not '" +
-                options.scanKey + "'";
+        error = "--scan-key takes a key name such as KEY_F24 or BTN_TRIGGER, or a key number, not '" + options.scanKey +
+                "'";
     } else if (a == "--events") {
       error = value(options.events);
     } else if (a == "--history") {
@@ -120,10 +120,8 @@ std::optional<std::string> ParseOptions(const std::vector<std::string>& args, Op
     }
     if (error) return error;
   }
-  if (options.simulate && !options.port.empty())
-    return std::string("--simulate and --port exclude each other");
-  if (options.power == "sim" && !options.simulate)
-    return std::string("--power sim needs --simulate");
+  if (options.simulate && !options.port.empty()) return std::string("--simulate and --port exclude each other");
+  if (options.power == "sim" && !options.simulate) return std::string("--power sim needs --simulate");
   if (!options.scanKey.empty() && options.scanDevice.empty())
     return std::string("--scan-key needs --scan-device (the X server's scan key is always F24)");
   return std::nullopt;

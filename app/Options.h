@@ -6,20 +6,20 @@
 #include <vector>
 
 struct Options {
-  std::string port;         // --port DEVICE
-  bool listPorts = false;   // --list-ports
-  bool simulate = false;    // --simulate
-  bool headless = false;    // --headless
-  std::string appDir;       // --app-dir DIR
-  std::string power;        // --power MODE: sim, gpio:CHIP:LINE, always-on
-  std::string keys;         // --keys MODE: xtest, uinput, none
-  std::string keymap;       // --keymap LAYOUT[:VARIANT]: the layout uinput types for
-  int keyDelayMs = 0;       // --key-delay MS: 0 to 1000 between key events
-  std::string scanDevice;   // --scan-device DEV, or "auto"
-  std::string scanKey;      // --scan-key NAME: the scan button's key on --scan-device
-  std::string events;       // --events FILE, "-" for standard output
-  std::string history;      // --history FILE, or "none"; empty: reads.csv in the data folder
-  std::string mqtt;         // --mqtt URL
+  std::string port;        // --port DEVICE
+  bool listPorts = false;  // --list-ports
+  bool simulate = false;   // --simulate
+  bool headless = false;   // --headless
+  std::string appDir;      // --app-dir DIR
+  std::string power;       // --power MODE: sim, gpio:CHIP:LINE, always-on
+  std::string keys;        // --keys MODE: xtest, uinput, none
+  std::string keymap;      // --keymap LAYOUT[:VARIANT]: the layout uinput types for
+  int keyDelayMs = 0;      // --key-delay MS: 0 to 1000 between key events
+  std::string scanDevice;  // --scan-device DEV, or "auto"
+  std::string scanKey;     // --scan-key NAME: the scan button's key on --scan-device
+  std::string events;      // --events FILE, "-" for standard output
+  std::string history;     // --history FILE, or "none"; empty: reads.csv in the data folder
+  std::string mqtt;        // --mqtt URL
   bool help = false;
   bool version = false;
 };

@@ -16,14 +16,10 @@ OutputSettings OutputSettings::Parse(std::string_view bytes) {
     std::string_view key;
     std::optional<bool> OutputSettings::*flag;
     std::optional<std::string> OutputSettings::*text;
-  } keys[] = {{"NO_SPACE=", &OutputSettings::noSpace, nullptr},
-              {"ADD_CR=", &OutputSettings::addCr, nullptr},
-              {"ADD_TAB=", &OutputSettings::addTab, nullptr},
-              {"PREFIX=", &OutputSettings::prefix, nullptr},
-              {"PREFIX:", nullptr, &OutputSettings::prefixText},
-              {"SUFFIX=", &OutputSettings::suffix, nullptr},
-              {"SUFFIX:", nullptr, &OutputSettings::suffixText},
-              {"AUTOHIDE=", &OutputSettings::autoHide, nullptr}};
+  } keys[] = {{"NO_SPACE=", &OutputSettings::noSpace, nullptr},  {"ADD_CR=", &OutputSettings::addCr, nullptr},
+              {"ADD_TAB=", &OutputSettings::addTab, nullptr},    {"PREFIX=", &OutputSettings::prefix, nullptr},
+              {"PREFIX:", nullptr, &OutputSettings::prefixText}, {"SUFFIX=", &OutputSettings::suffix, nullptr},
+              {"SUFFIX:", nullptr, &OutputSettings::suffixText}, {"AUTOHIDE=", &OutputSettings::autoHide, nullptr}};
 
   auto apply = [&](std::string_view token) {
     for (const auto& k : keys) {

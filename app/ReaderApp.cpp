@@ -1,7 +1,6 @@
 #include "app/ReaderApp.h"
 
-CReaderApp::CReaderApp(fw::IHost& host, MainDialogServices services)
-    : m_host(host), m_services(std::move(services)) {}
+CReaderApp::CReaderApp(fw::IHost& host, MainDialogServices services) : m_host(host), m_services(std::move(services)) {}
 
 bool CReaderApp::InitInstance() {
   CMainDialog dlg(m_host, m_services);

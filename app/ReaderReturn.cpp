@@ -29,10 +29,10 @@ std::optional<std::string> ReturningReaderPath(const ReaderIdentity& reader, con
   // A node number is given to whichever adapter comes next: it tells the reader only where
   // nothing more stable is known of it.
   const bool known = !reader.byId.empty() || !reader.serial.empty();
-  const bool sameDevice =
-      (!known && !reader.node.empty() && event.node == reader.node) ||
-      std::any_of(reader.byId.begin(), reader.byId.end(), [&](const std::string& name) { return Contains(event.links, name); }) ||
-      (!reader.serial.empty() && event.serial == reader.serial);
+  const bool sameDevice = (!known && !reader.node.empty() && event.node == reader.node) ||
+                          std::any_of(reader.byId.begin(), reader.byId.end(),
+                                      [&](const std::string& name) { return Contains(event.links, name); }) ||
+                          (!reader.serial.empty() && event.serial == reader.serial);
   if (sameDevice) return event.node;
   return std::nullopt;
 }

@@ -22,8 +22,7 @@ std::string ReadAttribute(const fs::path& file) {
   std::string text(kMaxAttribute, '\0');
   in.read(text.data(), static_cast<std::streamsize>(text.size()));
   text.resize(static_cast<size_t>(std::max<std::streamsize>(0, in.gcount())));
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '\0'))
-    text.pop_back();
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ' || text.back() == '\0')) text.pop_back();
   return text;
 }
 
@@ -70,8 +69,7 @@ std::string Subsystem(const fs::path& device) {
 
 fs::path HardwareDevice(const fs::path& device) {
   fs::path p = device;
-  for (int level = 0; level < kSerialBaseLevels && Subsystem(p) == "serial-base"; ++level)
-    p = p.parent_path();
+  for (int level = 0; level < kSerialBaseLevels && Subsystem(p) == "serial-base"; ++level) p = p.parent_path();
   return p;
 }
 

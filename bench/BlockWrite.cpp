@@ -68,7 +68,8 @@ int Run(Loop& loop, long runs, bool pacedCommands) {
         },
         10000);
     if (!done || !firstSentAt || failures > 0) {
-      std::fprintf(stderr, "run %ld did not succeed (state %d, %d failures)\n", run, static_cast<int>(wt->m_nState), failures);
+      std::fprintf(stderr, "run %ld did not succeed (state %d, %d failures)\n", run, static_cast<int>(wt->m_nState),
+                   failures);
       return 1;
     }
     perBlockMs.push_back(Ms(*successAt - *firstSentAt) / kBlocks);

@@ -84,18 +84,18 @@ int Run(Loop& loop, long records, bool pacedCommands) {
   const double wireMs = WireMs(kRecordBytes + kAnswerBytes);
   const double periodMs = CMainDialog::kReceivePeriodMs;
   const std::string tag = " [" + loop.Name() + (pacedCommands ? ", commands paced" : "") + "]";
-  PrintRate("download records per second" + tag, static_cast<double>(records) / seconds, "1/s",
-            1000.0 / wireMs, "wire: 48 bytes at 9600 baud");
-  PrintRate("download records per second" + tag, static_cast<double>(records) / seconds, "1/s",
-            1000.0 / periodMs, "one answer per 50 ms");
+  PrintRate("download records per second" + tag, static_cast<double>(records) / seconds, "1/s", 1000.0 / wireMs,
+            "wire: 48 bytes at 9600 baud");
+  PrintRate("download records per second" + tag, static_cast<double>(records) / seconds, "1/s", 1000.0 / periodMs,
+            "one answer per 50 ms");
   PrintFigure("download seconds per record" + tag, perRecordMs / 1000.0, "s", wireMs / 1000.0,
               "wire: 48 bytes at 9600 baud");
   PrintFigure("download seconds per record" + tag, perRecordMs / 1000.0, "s", periodMs / 1000.0,
               "one answer per 50 ms");
   PrintFigure("download seconds per record" + tag, perRecordMs / 1000.0, "s", wireMs * 1.1 / 1000.0,
               "goal: 10 % above the wire");
-  PrintInfo("download whole run, button to success" + tag,
-            std::chrono::duration<double>(*successAt - pressed).count(), "s");
+  PrintInfo("download whole run, button to success" + tag, std::chrono::duration<double>(*successAt - pressed).count(),
+            "s");
   return 0;
 }
 

@@ -34,8 +34,8 @@ constexpr size_t kRecords = 20;
 constexpr char16_t kSuccess[] = u"Hex file successfuly downloaded. Close Routine?";
 
 struct Idle {
-  double percent;     // CPU time per wall time
-  double wakeUps;     // of the program's thread, per second
+  double percent;  // CPU time per wall time
+  double wakeUps;  // of the program's thread, per second
 };
 
 // The median of three windows of a third of the time each, so that a burst of other work
@@ -78,10 +78,7 @@ bool Download(AppRig& rig, bool closeAfter) {
   if (!dl) return false;
   dl->DispatchCommand(res::IDC_DL_DOWNLOAD, fw::Notify::Clicked);
   const bool ended = rig.LoopOf().RunUntil(
-      [&] {
-        return succeeded && (!dl->IsWindow() || dl->m_nState == download::DL_STATE_IDLE);
-      },
-      30000);
+      [&] { return succeeded && (!dl->IsWindow() || dl->m_nState == download::DL_STATE_IDLE); }, 30000);
   rig.LoopOf().SetBoxAnswer(nullptr);
   return ended && succeeded;
 }

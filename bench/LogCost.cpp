@@ -57,8 +57,8 @@ int Run(Loop& loop, long lines, long reads) {
     if (i + 1 == kFullLogReads) peakFull = PeakRssKiB();
   }
   if (peakFull == 0) peakFull = PeakRssKiB();
-  PrintFigure("peak RSS after " + std::to_string(reads) + " reads" + tag, static_cast<double>(PeakRssKiB()),
-              "KiB", static_cast<double>(peakFull), "peak once the log is full (2,000)");
+  PrintFigure("peak RSS after " + std::to_string(reads) + " reads" + tag, static_cast<double>(PeakRssKiB()), "KiB",
+              static_cast<double>(peakFull), "peak once the log is full (2,000)");
 
   // One append into an empty log.
   std::vector<double> empty;

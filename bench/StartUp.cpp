@@ -29,8 +29,8 @@ using namespace bench;
 
 namespace {
 
-constexpr double kLimitMs = static_cast<double>(CMainDialog::kStartDelayMs + device::kPowerOnSettle.count() +
-                                                CMainDialog::kVersionDelayMs);
+constexpr double kLimitMs =
+    static_cast<double>(CMainDialog::kStartDelayMs + device::kPowerOnSettle.count() + CMainDialog::kVersionDelayMs);
 constexpr auto kBudget = std::chrono::seconds(10);
 
 // One start: the time to the first byte, or nothing when none came.

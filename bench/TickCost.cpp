@@ -59,8 +59,8 @@ class TickRig {
     ::cfmakeraw(&t);
     ::tcsetattr(slave_.Get(), TCSANOW, &t);
     serial_ = std::make_unique<platform::PosixSerialPorts>(path.data());
-    dlg_ = std::make_unique<CMainDialog>(host_, MainDialogServices{*serial_, hotKeys_, keys_, sound_, pins_,
-                                                                   std::filesystem::temp_directory_path()});
+    dlg_ = std::make_unique<CMainDialog>(
+        host_, MainDialogServices{*serial_, hotKeys_, keys_, sound_, pins_, std::filesystem::temp_directory_path()});
     if (!dlg_->Create(nullptr) || dlg_->m_hComm == 0) return false;
     dlg_->ShowWindow(true);
     for (int i = 0; i < kFullLogLines; ++i) dlg_->AppendLog(u"Tag found! (999000012345678) \r\n");

@@ -11,10 +11,10 @@ struct EventEntry {
 };
 
 constexpr EventEntry kEvents[] = {
-    {"ConnectComOK.wav", 0},        {"DisconnectComOK.wav", 0},
-    {"ConnectComErr.wav", 0x10},    {"StartScanning.wav", 0x20},
+    {"ConnectComOK.wav", 0},           {"DisconnectComOK.wav", 0},
+    {"ConnectComErr.wav", 0x10},       {"StartScanning.wav", 0x20},
     {"StopScanning.wav", kBeepSimple}, {"NoTagFound.wav", 0x30},
-    {"SameTagFound.wav", 0x30},     {"TagFound.wav", 0x40},
+    {"SameTagFound.wav", 0x30},        {"TagFound.wav", 0x40},
     {"InvalidTagFound.wav", 0x30},
 };
 

@@ -137,8 +137,7 @@ void ExpansionSlotPin::InitialiseOnce() {
 
 bool ExpansionSlotPin::ServicePresent() {
   std::array<uint8_t, 8> out{};
-  if (!ports_.io.IoControl(kIoServicePresent, nullptr, 0, out.data(), out.size(), nullptr))
-    return false;
+  if (!ports_.io.IoControl(kIoServicePresent, nullptr, 0, out.data(), out.size(), nullptr)) return false;
   const uint32_t present = GetWord(out, 0);
   const uint32_t connectors = GetWord(out, 1);
   if (present == 0 || connectors == 0) return false;
@@ -146,9 +145,7 @@ bool ExpansionSlotPin::ServicePresent() {
   for (uint32_t i = 0; i < connectors; ++i) {
     const auto in = MakeWords({i});
     std::array<uint8_t, 8> info{};
-    if (!ports_.io.IoControl(kIoConnectorInfo, in.data(), in.size(), info.data(), info.size(),
-                             nullptr))
-      continue;
+    if (!ports_.io.IoControl(kIoConnectorInfo, in.data(), in.size(), info.data(), info.size(), nullptr)) continue;
     if (GetWord(info, 1) != 0 && GetWord(info, 0) == 0) connector_ = i;
   }
   return true;
@@ -157,8 +154,7 @@ bool ExpansionSlotPin::ServicePresent() {
 bool ExpansionSlotPin::IsWorkaboutPro() {
   std::array<uint8_t, kModelBufferBytes> name{};
   uint32_t returned = 0;
-  if (!ports_.io.IoControl(kIoDeviceModel, nullptr, 0, name.data(), name.size(), &returned))
-    return false;
+  if (!ports_.io.IoControl(kIoDeviceModel, nullptr, 0, name.data(), name.size(), &returned)) return false;
   if (returned != kDirectModelBytes) return false;
   for (size_t i = 0; i <= kDirectModel.size(); ++i) {
     const char16_t expected = i < kDirectModel.size() ? kDirectModel[i] : u'\0';
@@ -316,17 +312,15 @@ int ExpansionSlotPin::DirectSetLevel(int logicalPin, bool level) {
 int ExpansionSlotPin::DirectGetLevel(int logicalPin) {
   const PinInfo* pin = FindPin(logicalPin);
   if (pin == nullptr || !held_[pin->index]) return 0;
-  const uint32_t value = pin->location == Location::kGpio ? gpio_.ReadWord(GplrOffset(pin->reg))
-                                                          : companion_.ReadWord(pin->reg);
+  const uint32_t value =
+      pin->location == Location::kGpio ? gpio_.ReadWord(GplrOffset(pin->reg)) : companion_.ReadWord(pin->reg);
   return (value & Mask(*pin)) != 0 ? 1 : 0;
 }
 
 bool ExpansionSlotPin::TakeMappingReference() {
   if (!gpio_)
-    gpio_ = MapKernelWindow(ports_.memory, ports_.debug, kGpioSize,
-                            "AllocateGPIO: GPIO_BASE_U_VIRTUAL", kGpioBase);
-  if (!companion_)
-    companion_ = MapCompanionWindow(ports_.memory, ports_.debug, kCompanionBase, kCompanionSize);
+    gpio_ = MapKernelWindow(ports_.memory, ports_.debug, kGpioSize, "AllocateGPIO: GPIO_BASE_U_VIRTUAL", kGpioBase);
+  if (!companion_) companion_ = MapCompanionWindow(ports_.memory, ports_.debug, kCompanionBase, kCompanionSize);
   if (!gpio_ || !companion_) return false;
   ++mappingReferences_;
   return true;
@@ -346,9 +340,8 @@ bool ExpansionSlotPin::OpenOwnershipPage() {
     mutexOpen_ = true;
   }
   if (!ownershipPage_) {
-    ownershipPage_ =
-        MapKernelWindow(ports_.memory, ports_.debug, kOwnershipPageSize,
-                        "ExpansionSlotPin Initialize : pDriverGlobals", kDriverGlobals);
+    ownershipPage_ = MapKernelWindow(ports_.memory, ports_.debug, kOwnershipPageSize,
+                                     "ExpansionSlotPin Initialize : pDriverGlobals", kDriverGlobals);
     if (!ownershipPage_) {
       ports_.mutex.Close();
       mutexOpen_ = false;

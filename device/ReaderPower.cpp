@@ -48,8 +48,7 @@ int SwitchReader(IPinAccess& pins, Power power, const PowerLog& log, const Power
       result = -1;
     }
   }
-  if (r == kPinOk && sleep != nullptr && *sleep)
-    (*sleep)(static_cast<unsigned>(kPowerOnSettle.count()));
+  if (r == kPinOk && sleep != nullptr && *sleep) (*sleep)(static_cast<unsigned>(kPowerOnSettle.count()));
   return result;
 }
 
@@ -97,9 +96,7 @@ int SwitchReaderOn(IPinAccess& pins, const PowerLog& log, const PowerSleep& slee
   return SwitchReader(pins, Power::kOn, log, &sleep);
 }
 
-int SwitchReaderOff(IPinAccess& pins, const PowerLog& log) {
-  return SwitchReader(pins, Power::kOff, log, nullptr);
-}
+int SwitchReaderOff(IPinAccess& pins, const PowerLog& log) { return SwitchReader(pins, Power::kOff, log, nullptr); }
 
 SimPins::SimPins(std::function<void(bool)> set, std::function<bool()> read)
     : set_(std::move(set)), read_(std::move(read)) {}
@@ -160,8 +157,7 @@ int GpioPins::GetPinLevel(int logicalPin) {
   return gpio_->GetValue() == 1 ? 1 : 0;
 }
 
-std::unique_ptr<IPinAccess> MakePinAccess(const std::string& mode, const PowerHooks& hooks,
-                                          std::string& error) {
+std::unique_ptr<IPinAccess> MakePinAccess(const std::string& mode, const PowerHooks& hooks, std::string& error) {
   error.clear();
   if (mode == "sim") {
     if (!hooks.setSupply || !hooks.readSupply) {
@@ -174,8 +170,7 @@ std::unique_ptr<IPinAccess> MakePinAccess(const std::string& mode, const PowerHo
   if (mode == "slot") return std::make_unique<LinuxExpansionSlotPin>();
   std::string chip;
   unsigned line = 0;
-  if (ParseGpioMode(mode, chip, line))
-    return std::make_unique<GpioPins>(chip, line, std::make_unique<LibgpiodLine>());
+  if (ParseGpioMode(mode, chip, line)) return std::make_unique<GpioPins>(chip, line, std::make_unique<LibgpiodLine>());
   error = "--power takes sim, always-on, slot or gpio:CHIP:LINE, not '" + mode + "'";
   return nullptr;
 }

@@ -118,7 +118,6 @@ struct PowerHooks {
 // The pin access of a --power mode: "sim", "always-on", "gpio:CHIP:LINE" or "slot" (the
 // expansion-slot pin library on its Linux ports). Null with a reason in error for a mode
 // that is not one of these or a "sim" without hooks.
-std::unique_ptr<IPinAccess> MakePinAccess(const std::string& mode, const PowerHooks& hooks,
-                                          std::string& error);
+std::unique_ptr<IPinAccess> MakePinAccess(const std::string& mode, const PowerHooks& hooks, std::string& error);
 
 }  // namespace device

@@ -17,13 +17,9 @@ void WriteErrorPlace(IDebugOut& debug, int line) {
 
 }  // namespace
 
-MappedWindow::MappedWindow(IMemoryPorts& ports, void* reservation, size_t reservedSize,
-                           volatile uint8_t* base, size_t size)
-    : ports_(&ports),
-      reservation_(reservation),
-      reservedSize_(reservedSize),
-      base_(base),
-      size_(size) {}
+MappedWindow::MappedWindow(IMemoryPorts& ports, void* reservation, size_t reservedSize, volatile uint8_t* base,
+                           size_t size)
+    : ports_(&ports), reservation_(reservation), reservedSize_(reservedSize), base_(base), size_(size) {}
 
 MappedWindow::MappedWindow(MappedWindow&& other) noexcept { *this = std::move(other); }
 
@@ -68,8 +64,7 @@ void MappedWindow::WriteByte(size_t offset, uint8_t value) {
   base_[offset] = value;
 }
 
-MappedWindow MapKernelWindow(IMemoryPorts& ports, IDebugOut& debug, size_t size, const char* name,
-                             uint32_t address) {
+MappedWindow MapKernelWindow(IMemoryPorts& ports, IDebugOut& debug, size_t size, const char* name, uint32_t address) {
   const uint32_t offset = address % kPageSize;
   const size_t reserved = offset != 0 ? size + kPageSize : size;
   void* reservation = ports.Reserve(reserved);
@@ -85,20 +80,18 @@ MappedWindow MapKernelWindow(IMemoryPorts& ports, IDebugOut& debug, size_t size,
   if (mapped == nullptr) {
     WriteErrorPlace(debug, __LINE__);
     char text[200];
-    std::snprintf(text, sizeof text, "VirtualCopy failed! %s : addr=0x%x, offset=0x%x(0x%x)\r\n",
-                  name, static_cast<unsigned>(address), static_cast<unsigned>(offset),
+    std::snprintf(text, sizeof text, "VirtualCopy failed! %s : addr=0x%x, offset=0x%x(0x%x)\r\n", name,
+                  static_cast<unsigned>(address), static_cast<unsigned>(offset),
                   static_cast<unsigned>(ports.LastError()));
     debug.Write(text);
     // The reservation is given back so that a failed mapping leaves nothing behind.
     ports.Release(reservation, reserved);
     return {};
   }
-  return MappedWindow(ports, reservation, reserved, static_cast<volatile uint8_t*>(mapped) + offset,
-                      size);
+  return MappedWindow(ports, reservation, reserved, static_cast<volatile uint8_t*>(mapped) + offset, size);
 }
 
-MappedWindow MapCompanionWindow(IMemoryPorts& ports, IDebugOut& debug, uint32_t physical,
-                                size_t size) {
+MappedWindow MapCompanionWindow(IMemoryPorts& ports, IDebugOut& debug, uint32_t physical, size_t size) {
   const uint32_t offset = physical % kPageSize;
   const size_t reserved = offset != 0 ? size + kPageSize : size;
   void* reservation = ports.Reserve(reserved);
@@ -112,14 +105,12 @@ MappedWindow MapCompanionWindow(IMemoryPorts& ports, IDebugOut& debug, uint32_t 
   void* mapped = ports.Map(reservation, physical - offset, reserved, AddressSpace::kPhysical);
   if (mapped == nullptr) {
     char text[80];
-    std::snprintf(text, sizeof text, "MediaQ1188 VirtualCopy failed! %x\r\n",
-                  static_cast<unsigned>(ports.LastError()));
+    std::snprintf(text, sizeof text, "MediaQ1188 VirtualCopy failed! %x\r\n", static_cast<unsigned>(ports.LastError()));
     debug.Write(text);
     ports.Release(reservation, reserved);
     return {};
   }
-  return MappedWindow(ports, reservation, reserved, static_cast<volatile uint8_t*>(mapped) + offset,
-                      size);
+  return MappedWindow(ports, reservation, reserved, static_cast<volatile uint8_t*>(mapped) + offset, size);
 }
 
 }  // namespace device

@@ -17,8 +17,7 @@ namespace device {
 class MappedWindow {
  public:
   MappedWindow() = default;
-  MappedWindow(IMemoryPorts& ports, void* reservation, size_t reservedSize, volatile uint8_t* base,
-               size_t size);
+  MappedWindow(IMemoryPorts& ports, void* reservation, size_t reservedSize, volatile uint8_t* base, size_t size);
   ~MappedWindow() { Reset(); }
   MappedWindow(MappedWindow&& other) noexcept;
   MappedWindow& operator=(MappedWindow&& other) noexcept;
@@ -44,11 +43,9 @@ class MappedWindow {
 };
 
 // Maps size bytes of a kernel virtual address; name identifies the window in debug lines.
-MappedWindow MapKernelWindow(IMemoryPorts& ports, IDebugOut& debug, size_t size, const char* name,
-                             uint32_t address);
+MappedWindow MapKernelWindow(IMemoryPorts& ports, IDebugOut& debug, size_t size, const char* name, uint32_t address);
 
 // Maps size bytes of the companion chip's registers from a physical address.
-MappedWindow MapCompanionWindow(IMemoryPorts& ports, IDebugOut& debug, uint32_t physical,
-                                size_t size);
+MappedWindow MapCompanionWindow(IMemoryPorts& ports, IDebugOut& debug, uint32_t physical, size_t size);
 
 }  // namespace device

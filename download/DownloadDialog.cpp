@@ -31,8 +31,8 @@ constexpr char16_t kCommandRetry[] = u"Commando not send correct, try again?";
 
 }  // namespace
 
-CDownloadDialog::CDownloadDialog(fw::IHost& host, platform::ISerialPorts& serial,
-                                 platform::CommHandle hComm, std::filesystem::path appDir, LogSink log)
+CDownloadDialog::CDownloadDialog(fw::IHost& host, platform::ISerialPorts& serial, platform::CommHandle hComm,
+                                 std::filesystem::path appDir, LogSink log)
     : fw::CDialog(host, res::DownloadTemplate()),
       m_hComm(hComm),
       m_serial(serial),
@@ -86,14 +86,12 @@ std::string CDownloadDialog::FileNameFor(const fw::WString& text) const {
 int CDownloadDialog::OpenFirmwareFile() {
   const fw::WString text = m_comboFile.GetWindowText();
   if (text.empty()) {
-    MessageBox(u"File path is empty, \r\nselect file and press download.", u"Warning",
-               fw::MB_OK | fw::MB_ICONWARNING);
+    MessageBox(u"File path is empty, \r\nselect file and press download.", u"Warning", fw::MB_OK | fw::MB_ICONWARNING);
     return kFileNotOpened;
   }
   const std::filesystem::path path = FirmwarePath(m_appDir, FileNameFor(text));
   if (!m_file.Open(path)) {
-    MessageBox(u"File could not be opened.\r\n\"" + fw::FromUtf8(path.native()) +
-                   u"\".File probably already opened.",
+    MessageBox(u"File could not be opened.\r\n\"" + fw::FromUtf8(path.native()) + u"\".File probably already opened.",
                u"Warning", fw::MB_OK | fw::MB_ICONWARNING);
     return kFileNotOpened;
   }
@@ -125,9 +123,10 @@ void CDownloadDialog::OnButtonDownload() {
 
 void CDownloadDialog::OnCancel() {
   if (m_nState != DL_STATE_IDLE) {
-    MessageBox(u"Download in progress,\r\n"
-               u"download can only be canceled when state is IDLE.",
-               u"Information", fw::MB_OK | fw::MB_ICONINFORMATION);
+    MessageBox(
+        u"Download in progress,\r\n"
+        u"download can only be canceled when state is IDLE.",
+        u"Information", fw::MB_OK | fw::MB_ICONINFORMATION);
     return;
   }
   m_file.Close();
@@ -140,13 +139,14 @@ void CDownloadDialog::OnDestroy() {
 }
 
 void CDownloadDialog::OnButtonHelp() {
-  MessageBox(u"The download files have to be located "
-             u"in the same direcory as the Pelmor "
-             u"application. \r\n"
-             u"File must be of the type: *.EHX \r\n"
-             u"Select the file and press 'Download'. \r\n\n" +
-                 fw::WString(kFirmwareTooOld),
-             u"Help", fw::MB_OK | fw::MB_ICONINFORMATION);
+  MessageBox(
+      u"The download files have to be located "
+      u"in the same direcory as the Pelmor "
+      u"application. \r\n"
+      u"File must be of the type: *.EHX \r\n"
+      u"Select the file and press 'Download'. \r\n\n" +
+          fw::WString(kFirmwareTooOld),
+      u"Help", fw::MB_OK | fw::MB_ICONINFORMATION);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -154,8 +154,7 @@ void CDownloadDialog::OnButtonHelp() {
 
 void CDownloadDialog::StartDownloadTimer() {
   m_nTimerId = SetTimer(DOWNLOAD_TIMER_ID, kStepPeriodMs);
-  if (m_nTimerId == 0)
-    MessageBox(u"Unable to obtain timer.", u"System ERROR", fw::MB_OK | fw::MB_ICONERROR);
+  if (m_nTimerId == 0) MessageBox(u"Unable to obtain timer.", u"System ERROR", fw::MB_OK | fw::MB_ICONERROR);
 }
 
 void CDownloadDialog::PauseDownloadTimer() {
@@ -235,9 +234,10 @@ void CDownloadDialog::EndRunOfLostReader() {
 
 int CDownloadDialog::SendDownloadCommand(char first, char second) {
   if (m_hComm == 0) {
-    MessageBox(u"No communication. \r\n"
-               u"First connect. \r\n",
-               u"ERROR", fw::MB_OK | fw::MB_ICONERROR);
+    MessageBox(
+        u"No communication. \r\n"
+        u"First connect. \r\n",
+        u"ERROR", fw::MB_OK | fw::MB_ICONERROR);
     return kCommandSent;
   }
   const std::string frame = CommandFrame(first, second);
@@ -332,8 +332,8 @@ void CDownloadDialog::LogUnsendableRecord(uint64_t offset, std::span<const uint8
   const unsigned character = at < record.size() ? record[at] : 0;
   std::array<char, 96> text{};
   std::snprintf(text.data(), text.size(),
-                "Firmware record %llu not sent: control character 0x%02X at position %zu.\r\n", number,
-                character, at + 1);
+                "Firmware record %llu not sent: control character 0x%02X at position %zu.\r\n", number, character,
+                at + 1);
   m_log(fw::Widen(text.data()));
 }
 
@@ -406,8 +406,9 @@ void CDownloadDialog::Step() {
       return;
 
     case DL_STATE_NO_ANSWER:
-      AskToRetry(u"No message received in time.\r\n"
-                 u"try again?");
+      AskToRetry(
+          u"No message received in time.\r\n"
+          u"try again?");
       return;
 
     case DL_STATE_OK:

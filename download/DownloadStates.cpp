@@ -14,26 +14,46 @@ constexpr std::string_view kDefaultStatus = "default";
 
 const char* StateName(int state) {
   switch (state) {
-    case DL_STATE_IDLE: return "DL_STATE_IDLE";
-    case DL_STATE_INIT: return "DL_STATE_INIT";
-    case DL_STATE_STATUS: return "DL_STATE_STATUS";
-    case DL_STATE_STATUS_WAIT: return "DL_STATE_STATUS_WAIT";
-    case DL_STATE_BOOT_MODE: return "DL_STATE_BOOT_MODE";
-    case DL_STATE_BOOT_MODE_WAIT: return "DL_STATE_BOOT_MODE_WAIT";
-    case DL_STATE_SEND_STR1: return "DL_STATE_SEND_STR1";
-    case DL_STATE_SEND_STR1_WAIT: return "DL_STATE_SEND_STR1_WAIT";
-    case DL_STATE_SEND_I1: return "DL_STATE_SEND_I1";
-    case DL_STATE_SEND_I1_WAIT: return "DL_STATE_SEND_I1_WAIT";
-    case DL_STATE_SEND_STR2: return "DL_STATE_SEND_STR2";
-    case DL_STATE_SEND_STR2_WAIT: return "DL_STATE_SEND_STR2_WAIT";
-    case DL_STATE_SEND_I2: return "DL_STATE_SEND_I2";
-    case DL_STATE_SEND_I2_WAIT: return "DL_STATE_SEND_I2_WAIT";
-    case DL_STATE_NO_ANSWER: return "DL_STATE_NO_ANSWER";
-    case DL_STATE_OK: return "DL_STATE_OK";
-    case DL_STATE_FW_TOO_OLD: return "DL_STATE_FW_TOO_OLD";
-    case DL_STATE_ERROR: return "DL_STATE_ERROR";
-    case DL_STATE_CLOSE: return "DL_STATE_CLOSE";
-    default: return nullptr;
+    case DL_STATE_IDLE:
+      return "DL_STATE_IDLE";
+    case DL_STATE_INIT:
+      return "DL_STATE_INIT";
+    case DL_STATE_STATUS:
+      return "DL_STATE_STATUS";
+    case DL_STATE_STATUS_WAIT:
+      return "DL_STATE_STATUS_WAIT";
+    case DL_STATE_BOOT_MODE:
+      return "DL_STATE_BOOT_MODE";
+    case DL_STATE_BOOT_MODE_WAIT:
+      return "DL_STATE_BOOT_MODE_WAIT";
+    case DL_STATE_SEND_STR1:
+      return "DL_STATE_SEND_STR1";
+    case DL_STATE_SEND_STR1_WAIT:
+      return "DL_STATE_SEND_STR1_WAIT";
+    case DL_STATE_SEND_I1:
+      return "DL_STATE_SEND_I1";
+    case DL_STATE_SEND_I1_WAIT:
+      return "DL_STATE_SEND_I1_WAIT";
+    case DL_STATE_SEND_STR2:
+      return "DL_STATE_SEND_STR2";
+    case DL_STATE_SEND_STR2_WAIT:
+      return "DL_STATE_SEND_STR2_WAIT";
+    case DL_STATE_SEND_I2:
+      return "DL_STATE_SEND_I2";
+    case DL_STATE_SEND_I2_WAIT:
+      return "DL_STATE_SEND_I2_WAIT";
+    case DL_STATE_NO_ANSWER:
+      return "DL_STATE_NO_ANSWER";
+    case DL_STATE_OK:
+      return "DL_STATE_OK";
+    case DL_STATE_FW_TOO_OLD:
+      return "DL_STATE_FW_TOO_OLD";
+    case DL_STATE_ERROR:
+      return "DL_STATE_ERROR";
+    case DL_STATE_CLOSE:
+      return "DL_STATE_CLOSE";
+    default:
+      return nullptr;
   }
 }
 
@@ -61,9 +81,7 @@ bool IsWaitState(int state) {
   }
 }
 
-bool IsActionState(int state) {
-  return state != DL_STATE_IDLE && StateName(state) != nullptr && !IsWaitState(state);
-}
+bool IsActionState(int state) { return state != DL_STATE_IDLE && StateName(state) != nullptr && !IsWaitState(state); }
 
 std::string CommandFrame(char first, char second) {
   std::string frame(1, first);
@@ -91,23 +109,31 @@ int StateAfterAnswer(int state, std::string_view line, int readyState) {
         if (letter == 'E') return readyState;
         return DL_STATE_ERROR;
       }
-      case DL_STATE_BOOT_MODE_WAIT: return DL_STATE_STATUS;
-      case DL_STATE_SEND_STR1_WAIT: return DL_STATE_SEND_STR1;
-      case DL_STATE_SEND_I1_WAIT: return DL_STATE_SEND_STR2;
-      case DL_STATE_SEND_STR2_WAIT: return DL_STATE_SEND_STR2;
-      case DL_STATE_SEND_I2_WAIT: return DL_STATE_OK;
-      default: return DL_STATE_STATUS;
+      case DL_STATE_BOOT_MODE_WAIT:
+        return DL_STATE_STATUS;
+      case DL_STATE_SEND_STR1_WAIT:
+        return DL_STATE_SEND_STR1;
+      case DL_STATE_SEND_I1_WAIT:
+        return DL_STATE_SEND_STR2;
+      case DL_STATE_SEND_STR2_WAIT:
+        return DL_STATE_SEND_STR2;
+      case DL_STATE_SEND_I2_WAIT:
+        return DL_STATE_OK;
+      default:
+        return DL_STATE_STATUS;
     }
   }
   if (end == "NO") {
     switch (state) {
-      case DL_STATE_STATUS_WAIT: return DL_STATE_FW_TOO_OLD;
+      case DL_STATE_STATUS_WAIT:
+        return DL_STATE_FW_TOO_OLD;
       case DL_STATE_BOOT_MODE_WAIT:
       case DL_STATE_SEND_STR1_WAIT:
       case DL_STATE_SEND_I1_WAIT:
       case DL_STATE_SEND_STR2_WAIT:
         return DL_STATE_ERROR;
-      default: return state;
+      default:
+        return state;
     }
   }
   return DL_STATE_ERROR;
@@ -153,8 +179,10 @@ int StateAfterRecord(ImagePart part, RecordAction action, bool sent) {
     case RecordAction::Send:
       if (!sent) return DL_STATE_ERROR;
       return first ? DL_STATE_SEND_STR1_WAIT : DL_STATE_SEND_STR2_WAIT;
-    case RecordAction::SplitFound: return DL_STATE_SEND_I1;
-    case RecordAction::EndOfImage: return DL_STATE_SEND_I2;
+    case RecordAction::SplitFound:
+      return DL_STATE_SEND_I1;
+    case RecordAction::EndOfImage:
+      return DL_STATE_SEND_I2;
     case RecordAction::Fail:
     case RecordAction::Unsendable:
       return DL_STATE_ERROR;

@@ -107,11 +107,11 @@ int StateAfterReaderLost(int state);
 // What a record step does with what it read.
 enum class ImagePart { First, Second };
 enum class RecordAction {
-  Send,          // send the record and wait for its answer
-  SplitFound,    // first part only: the second part begins here; put the record back, go to "I1"
-  EndOfImage,    // second part only: no full record left, go to "I2"
-  Fail,          // first part only: no full record left, so the file has no split record
-  Unsendable,    // a record with a control character in what is sent (see IsSendableRecord)
+  Send,        // send the record and wait for its answer
+  SplitFound,  // first part only: the second part begins here; put the record back, go to "I1"
+  EndOfImage,  // second part only: no full record left, go to "I2"
+  Fail,        // first part only: no full record left, so the file has no split record
+  Unsendable,  // a record with a control character in what is sent (see IsSendableRecord)
 };
 RecordAction DecideRecord(ImagePart part, std::span<const uint8_t> read);
 // The state after a record step; a record sent waits for its answer in the part's wait state.

@@ -56,8 +56,7 @@ RecordKey KeyOf(std::span<const uint8_t> record) {
   return key;
 }
 
-std::array<uint8_t, kRecordSize> EncodeRecord(std::span<const uint8_t, kContentBytes> content,
-                                              RecordKey key) {
+std::array<uint8_t, kRecordSize> EncodeRecord(std::span<const uint8_t, kContentBytes> content, RecordKey key) {
   std::array<uint8_t, kRecordSize> record{};
   for (size_t k = 0; k < kContentBytes; ++k) {
     const uint8_t stored = EncodeContentByte(content[k], key);

@@ -54,8 +54,7 @@ RecordKey KeyOf(std::span<const uint8_t> record);
 
 // Writes a full record: 20 plain content bytes scrambled with key, as upper-case digits,
 // the two key digits, then CR LF.
-std::array<uint8_t, kRecordSize> EncodeRecord(std::span<const uint8_t, kContentBytes> content,
-                                              RecordKey key);
+std::array<uint8_t, kRecordSize> EncodeRecord(std::span<const uint8_t, kContentBytes> content, RecordKey key);
 
 // The 20 plain content bytes of a record, with the digit rule above. A piece shorter than
 // 42 bytes decodes as if its missing characters were '0'.

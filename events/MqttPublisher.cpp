@@ -51,7 +51,8 @@ bool MqttPublisher::Start(std::string& error) {
     mosquitto_username_pw_set(client_, url_.user.c_str(), url_.password.empty() ? nullptr : url_.password.c_str());
   const std::string status = url_.prefix + "/status";
   mosquitto_will_set(client_, status.c_str(), 7, "offline", kQos, true);
-  if (url_.tls && mosquitto_tls_set(client_, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr) != MOSQ_ERR_SUCCESS) {
+  if (url_.tls &&
+      mosquitto_tls_set(client_, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr) != MOSQ_ERR_SUCCESS) {
     error = "TLS cannot be set up";
     return false;
   }
@@ -96,8 +97,8 @@ void MqttPublisher::SendPending() {
     if (e.sent) continue;
     const std::string topic = url_.prefix + "/" + e.event;
     int mid = 0;
-    if (mosquitto_publish(client_, &mid, topic.c_str(), static_cast<int>(e.line.size()), e.line.data(), kQos,
-                          false) != MOSQ_ERR_SUCCESS)
+    if (mosquitto_publish(client_, &mid, topic.c_str(), static_cast<int>(e.line.size()), e.line.data(), kQos, false) !=
+        MOSQ_ERR_SUCCESS)
       break;
     e.sent = true;
     inFlight_[mid] = e.id;
@@ -159,8 +160,8 @@ void MqttPublisher::OnConnect(mosquitto*, void* self, int rc) {
     const std::string why = mosquitto_connack_string(rc);
     if (!p->refusedSaid_) {
       p->refusedSaid_ = true;
-      p->report_("MQTT broker " + p->url_.host + ":" + std::to_string(p->url_.port) + " refused the connection: " + why +
-                 "; reads are kept in the spool");
+      p->report_("MQTT broker " + p->url_.host + ":" + std::to_string(p->url_.port) +
+                 " refused the connection: " + why + "; reads are kept in the spool");
       p->warn_("mqtt_refused", {{"reason", why}});
     }
     p->Lost();

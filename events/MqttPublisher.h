@@ -39,7 +39,8 @@ class MqttPublisher final : public IEventOutput {
 
   // report: one line for standard error (a refused login, a spool that cannot be used);
   // warn: an event of the stream's own (a refused login, events dropped for the bound).
-  MqttPublisher(MqttUrl url, std::filesystem::path spoolPath, FdWatch loop, std::function<void(const std::string&)> report,
+  MqttPublisher(MqttUrl url, std::filesystem::path spoolPath, FdWatch loop,
+                std::function<void(const std::string&)> report,
                 std::function<void(const std::string& event, const Fields&)> warn);
   ~MqttPublisher() override;
   MqttPublisher(const MqttPublisher&) = delete;

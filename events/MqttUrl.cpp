@@ -63,8 +63,8 @@ std::optional<MqttUrl> MqttUrl::Parse(const std::string& text, std::string& erro
     authority = authority.substr(at + 1);
     const size_t colon = credentials.find(':');
     const auto user = Unescape(credentials.substr(0, colon));
-    const auto password = colon == std::string::npos ? std::optional<std::string>("")
-                                                     : Unescape(credentials.substr(colon + 1));
+    const auto password =
+        colon == std::string::npos ? std::optional<std::string>("") : Unescape(credentials.substr(colon + 1));
     if (!user || !password || user->empty()) {
       error = "bad user or password";
       return std::nullopt;

@@ -65,9 +65,7 @@ class CStatic : public CWnd {};
 class CComboBox : public CWnd {
  public:
   int AddString(const WString& text) { return W() ? W()->AddString(id_, text) : -1; }
-  int InsertString(int index, const WString& text) {
-    return W() ? W()->InsertString(id_, index, text) : -1;
-  }
+  int InsertString(int index, const WString& text) { return W() ? W()->InsertString(id_, index, text) : -1; }
   int DeleteString(int index) { return W() ? W()->DeleteString(id_, index) : -1; }
   void ResetContent() {
     if (auto* w = W()) w->ResetContent(id_);

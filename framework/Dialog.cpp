@@ -88,9 +88,7 @@ void CDialog::EndDialog(int result) {
   }
 }
 
-void CDialog::MapCommand(int id, Notify code, Handler handler) {
-  messageMap_[{id, code}] = std::move(handler);
-}
+void CDialog::MapCommand(int id, Notify code, Handler handler) { messageMap_[{id, code}] = std::move(handler); }
 
 bool CDialog::Handles(int id, Notify code) const {
   if (code == Notify::Clicked && (id == IDOK || id == IDCANCEL)) return true;
@@ -147,9 +145,7 @@ void CDialog::CheckDlgButton(int id, int state) {
   if (window_) window_->SetCheck(id, state);
 }
 
-unsigned CDialog::SetTimer(unsigned id, unsigned periodMs) {
-  return window_ ? window_->SetTimer(id, periodMs) : 0;
-}
+unsigned CDialog::SetTimer(unsigned id, unsigned periodMs) { return window_ ? window_->SetTimer(id, periodMs) : 0; }
 
 bool CDialog::KillTimer(unsigned id) { return window_ && window_->KillTimer(id); }
 

@@ -47,9 +47,7 @@ inline constexpr int BST_CHECKED = 1;
 // characters beyond the bound and, where a line end ('\n') follows them before the end of
 // the text, past that line end too, so that what is kept starts a line of its own.
 size_t BoundedStart(std::u16string_view text, size_t maxChars);
-inline WString BoundedText(const WString& text, size_t maxChars) {
-  return text.substr(BoundedStart(text, maxChars));
-}
+inline WString BoundedText(const WString& text, size_t maxChars) { return text.substr(BoundedStart(text, maxChars)); }
 
 // The window a host made for a dialog. Control calls with an id the template does not
 // hold do nothing and read as empty, 0 or false.
@@ -138,8 +136,7 @@ class IHost {
 
   // Makes the window of a dialog from its template; the dialog's OnInitDialog is called
   // by CDialog afterwards. Returns null when the window cannot be made.
-  virtual std::unique_ptr<IWindow> CreateDialogWindow(CDialog& dialog, const DialogTemplate& tpl,
-                                                      CDialog* owner) = 0;
+  virtual std::unique_ptr<IWindow> CreateDialogWindow(CDialog& dialog, const DialogTemplate& tpl, CDialog* owner) = 0;
 
   // Runs the message loop until the dialog's modal run ends (EndDialog) or its window is
   // destroyed.
@@ -163,7 +160,6 @@ class IHost {
   }
   virtual void HideTrayIcon() {}
 };
-
 
 class CDialog {
  public:

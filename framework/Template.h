@@ -29,27 +29,27 @@ enum class ControlKind {
   CheckBox,     // automatic: a click toggles it
   RadioButton,  // the dialog's handlers keep a group exclusive
   Edit,
-  Static,       // text label
-  Bitmap,       // static picture, resource id in ControlTemplate::resource
+  Static,  // text label
+  Bitmap,  // static picture, resource id in ControlTemplate::resource
   ComboBox,
   Progress,
-  GroupBox,     // a frame with its caption around other controls; it takes no input
+  GroupBox,  // a frame with its caption around other controls; it takes no input
 };
 
 enum Style : uint32_t {
   kStyleNone = 0,
-  kHidden = 1u << 0,        // created invisible
-  kDisabled = 1u << 1,      // created disabled
-  kDefaultButton = 1u << 2, // the dialog's default push button
-  kMultiLine = 1u << 3,     // edit: several lines; push button: caption wraps
+  kHidden = 1u << 0,         // created invisible
+  kDisabled = 1u << 1,       // created disabled
+  kDefaultButton = 1u << 2,  // the dialog's default push button
+  kMultiLine = 1u << 3,      // edit: several lines; push button: caption wraps
   kReadOnly = 1u << 4,
   kVScroll = 1u << 5,
   kBorder = 1u << 6,
-  kGroup = 1u << 7,         // starts a group (radio buttons)
-  kSorted = 1u << 8,        // combo box list is kept sorted
-  kDropDown = 1u << 9,      // combo box: edit field plus list
-  kSmooth = 1u << 10,       // progress bar
-  kAlignLeft = 1u << 11,    // static text
+  kGroup = 1u << 7,       // starts a group (radio buttons)
+  kSorted = 1u << 8,      // combo box list is kept sorted
+  kDropDown = 1u << 9,    // combo box: edit field plus list
+  kSmooth = 1u << 10,     // progress bar
+  kAlignLeft = 1u << 11,  // static text
   kAutoHScroll = 1u << 12,
   // The control grows with its window: its right (bottom) edge keeps its distance to the
   // window's right (bottom) edge. A dialog with such a control can be enlarged by the user,
@@ -64,7 +64,9 @@ enum Style : uint32_t {
 };
 
 // True when the control's place depends on its window's size.
-inline bool FollowsWindowSize(uint32_t style) { return (style & (kGrowRight | kGrowDown | kMoveDown | kMoveRight)) != 0; }
+inline bool FollowsWindowSize(uint32_t style) {
+  return (style & (kGrowRight | kGrowDown | kMoveDown | kMoveRight)) != 0;
+}
 
 struct ControlTemplate {
   int id = kStaticId;

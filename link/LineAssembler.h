@@ -44,8 +44,8 @@ class LineAssembler {
   using ReadByte = std::function<ReadResult(uint8_t&)>;
 
   // One tick: reads bytes until a carriage return completes a line, the port has nothing
-  // more, kBufferBytes bytes without one are dropped, or the tick's budget is spent. A line is cut at its first zero byte, as the reader's
-  // text ends there.
+  // more, kBufferBytes bytes without one are dropped, or the tick's budget is spent. A line is cut at its first zero
+  // byte, as the reader's text ends there.
   std::optional<std::string> Tick(const ReadByte& read);
 
   // Reads as Tick does, without its staleness check: for a port read as its bytes arrive.

@@ -14,9 +14,8 @@ class IKeyOutput {
   virtual void KeybdEvent(uint8_t vk, uint8_t scan, uint32_t flags, uintptr_t extraInfo) = 0;
   // A run of characters typed into the focus window: count characters, each with its
   // shift state. Returns false when nothing could be typed.
-  virtual bool PostKeybdMessage(intptr_t window, unsigned vk, unsigned keyStateFlags,
-                                unsigned count, const unsigned* shiftStates,
-                                const uint32_t* characters) = 0;
+  virtual bool PostKeybdMessage(intptr_t window, unsigned vk, unsigned keyStateFlags, unsigned count,
+                                const unsigned* shiftStates, const uint32_t* characters) = 0;
 };
 
 }  // namespace platform

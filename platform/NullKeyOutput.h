@@ -9,8 +9,7 @@ namespace platform {
 class NullKeyOutput final : public IKeyOutput {
  public:
   void KeybdEvent(uint8_t, uint8_t, uint32_t, uintptr_t) override {}
-  bool PostKeybdMessage(intptr_t, unsigned, unsigned, unsigned, const unsigned*,
-                        const uint32_t*) override {
+  bool PostKeybdMessage(intptr_t, unsigned, unsigned, unsigned, const unsigned*, const uint32_t*) override {
     return true;
   }
 };

@@ -12,15 +12,12 @@ int HexValue(char16_t c) {
   return -1;
 }
 
-bool IsBlank(char16_t c) {
-  return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f';
-}
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f'; }
 
 std::optional<uint8_t> ReadPiece(std::u16string_view piece) {
   while (!piece.empty() && IsBlank(piece.front())) piece.remove_prefix(1);
   while (!piece.empty() && IsBlank(piece.back())) piece.remove_suffix(1);
-  if (piece.size() > 2 && piece[0] == u'0' && (piece[1] == u'x' || piece[1] == u'X'))
-    piece.remove_prefix(2);
+  if (piece.size() > 2 && piece[0] == u'0' && (piece[1] == u'x' || piece[1] == u'X')) piece.remove_prefix(2);
   if (piece.empty()) return std::nullopt;
   // Only the low 8 bits count, so the digits are folded in modulo 256 and any length works.
   unsigned v = 0;

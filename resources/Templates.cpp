@@ -54,7 +54,10 @@ DialogTemplate MakeMain() {
       {1048, K::PushButton, u"Clear Code", {108, 106, 27, 17}, fw::kMultiLine},
       {1037, K::Static, u"Code:", {6, 115, 101, 8}, fw::kAlignLeft},
       // The log is what grows when the window is enlarged.
-      {1003, K::Edit, u"", {2, 123, 133, 30},
+      {1003,
+       K::Edit,
+       u"",
+       {2, 123, 133, 30},
        fw::kMultiLine | fw::kReadOnly | fw::kVScroll | fw::kBorder | fw::kGrowRight | fw::kGrowDown},
       // "Clear" lies on the log's top right corner: after the log, so that it is drawn above it.
       {1005, K::PushButton, u"Clear", {108, 124, 27, 11}, fw::kMoveRight},
@@ -99,8 +102,7 @@ DialogTemplate MakeDownload() {
   t.controls = {
       {1049, K::PushButton, u"Download", {9, 69, 50, 14}, fw::kDefaultButton},
       {fw::IDCANCEL, K::PushButton, u"Cancel", {63, 69, 50, 14}, fw::kStyleNone},
-      {1056, K::ComboBox, u"", {4, 22, 109, 44},
-       fw::kDropDown | fw::kSorted | fw::kVScroll | fw::kAutoHScroll},
+      {1056, K::ComboBox, u"", {4, 22, 109, 44}, fw::kDropDown | fw::kSorted | fw::kVScroll | fw::kAutoHScroll},
       {kStaticId, K::Static, u"Select the firmware.", {4, 7, 66, 11}, fw::kAlignLeft},
       {1038, K::PushButton, u"?", {97, 7, 16, 14}, fw::kStyleNone},
       {1058, K::Progress, u"", {4, 42, 109, 10}, fw::kSmooth | fw::kBorder},

@@ -26,21 +26,18 @@ constexpr std::size_t kReadChunk = 256;
 
 bool SetFlags(int fd, int statusFlags) {
   const int flags = ::fcntl(fd, F_GETFL);
-  return flags >= 0 && ::fcntl(fd, F_SETFL, flags | statusFlags) == 0 &&
-         ::fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
+  return flags >= 0 && ::fcntl(fd, F_SETFL, flags | statusFlags) == 0 && ::fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
 }
 
 timespec ToTimespec(std::chrono::nanoseconds wait) {
   wait = std::max(wait, std::chrono::nanoseconds::zero());
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
-  return {static_cast<time_t>(seconds.count()),
-          static_cast<long>((wait - seconds).count())};
+  return {static_cast<time_t>(seconds.count()), static_cast<long>((wait - seconds).count())};
 }
 
 }  // namespace
 
-PtyServer::PtyServer(ServerOptions options)
-    : engine_(std::move(options.emulator)), pacing_(options.pacing) {}
+PtyServer::PtyServer(ServerOptions options) : engine_(std::move(options.emulator)), pacing_(options.pacing) {}
 
 PtyServer::~PtyServer() { Stop(); }
 
@@ -258,13 +255,9 @@ void PtyServer::SetPacing(Pacing pacing) {
   Wake();
 }
 
-Time PtyServer::EventTime(Clock::time_point now) const {
-  return std::chrono::ceil<Time>(now - epoch_);
-}
+Time PtyServer::EventTime(Clock::time_point now) const { return std::chrono::ceil<Time>(now - epoch_); }
 
-Time PtyServer::PollTime(Clock::time_point now) const {
-  return std::chrono::floor<Time>(now - epoch_);
-}
+Time PtyServer::PollTime(Clock::time_point now) const { return std::chrono::floor<Time>(now - epoch_); }
 
 void PtyServer::Wake() {
   // Called with mutex_ held, so Stop cannot close the descriptor meanwhile. Only the loop
@@ -339,8 +332,7 @@ void PtyServer::ReadInput() {
       return;
     }
     std::lock_guard lock(mutex_);
-    engine_.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)),
-                 EventTime(Clock::now()));
+    engine_.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(got)), EventTime(Clock::now()));
   }
 }
 

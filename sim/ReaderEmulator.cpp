@@ -44,9 +44,7 @@ static_assert(kTransponderBlocks == writetag::MAX_DATA_BLOCKS);
 static_assert(kRecordTextLength == download::kRecordSentSize);
 static_assert(kFirstTransponderBlock == writetag::kFirstDataBlockAddress);
 
-std::string Hex2(uint8_t value) {
-  return {kHexDigits[value >> 4], kHexDigits[value & 0x0F]};
-}
+std::string Hex2(uint8_t value) { return {kHexDigits[value >> 4], kHexDigits[value & 0x0F]}; }
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') {
@@ -150,8 +148,7 @@ char LoaderStatusLetter(LoaderStatus status) {
 namespace {
 
 bool ReadsAsSplit(const std::string& record) {
-  return download::IsSplitRecord(
-      std::span(reinterpret_cast<const uint8_t*>(record.data()), record.size()));
+  return download::IsSplitRecord(std::span(reinterpret_cast<const uint8_t*>(record.data()), record.size()));
 }
 
 }  // namespace
@@ -351,8 +348,7 @@ std::string ReaderEmulator::TagLine(const Tag& tag) {
 }
 
 Tag ReaderEmulator::TransponderTag(const Transponder& transponder) {
-  const auto sent = std::min<std::size_t>(static_cast<std::size_t>(transponder.blockCount),
-                                          kTransponderBlocks);
+  const auto sent = std::min<std::size_t>(static_cast<std::size_t>(transponder.blockCount), kTransponderBlocks);
   std::vector<uint32_t> words;
   for (std::size_t i = 0; i < sent && transponder.blocks[i]; ++i) {
     words.push_back(*transponder.blocks[i]);
@@ -366,9 +362,7 @@ Tag ReaderEmulator::TransponderTag(const Transponder& transponder) {
   return {"1" + std::to_string(transponder.blockCount), std::move(code)};
 }
 
-bool ReaderEmulator::IsValidBlockCount(int count) {
-  return count == 3 || count == 5 || count == 7;
-}
+bool ReaderEmulator::IsValidBlockCount(int count) { return count == 3 || count == 5 || count == 7; }
 
 void ReaderEmulator::HandleLine(std::string_view line, Time now) {
   if (line.empty()) {
@@ -529,16 +523,15 @@ ReaderEmulator::Answer ReaderEmulator::OnReadConfig(std::string_view line) {
   if (line.size() != 1) {
     return {};
   }
-  return {{"C" + Hex2(config_.option) + Hex2(config_.iso) + Hex2(config_.tagTypes) +
-           Hex2(config_.supportedTypes)}};
+  return {{"C" + Hex2(config_.option) + Hex2(config_.iso) + Hex2(config_.tagTypes) + Hex2(config_.supportedTypes)}};
 }
 
 ReaderEmulator::Answer ReaderEmulator::OnReadTagTypes(std::string_view line) {
   if (line.size() != 1) {
     return {};
   }
-  return {{"R" + Hex2(config_.tagTypes) + Hex2(config_.hdx) + Hex2(config_.supportedTypes) +
-           Hex2(config_.hdxSupported)}};
+  return {
+      {"R" + Hex2(config_.tagTypes) + Hex2(config_.hdx) + Hex2(config_.supportedTypes) + Hex2(config_.hdxSupported)}};
 }
 
 ReaderEmulator::Answer ReaderEmulator::OnTrigger(std::string_view line) {

@@ -65,9 +65,7 @@ std::optional<T> ParseNumber(std::string_view text) {
   return value;
 }
 
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 bool ReadImage(const std::string& path, std::vector<uint8_t>& image) {
   File f(std::fopen(path.c_str(), "rb"));

@@ -69,9 +69,7 @@ void Print(std::string_view text) {
   std::fflush(stdout);
 }
 
-void Reply(std::string_view text) {
-  Print(std::string(text) + "\n");
-}
+void Reply(std::string_view text) { Print(std::string(text) + "\n"); }
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
@@ -92,8 +90,7 @@ std::string DescribeTransponder(const sim::Transponder& transponder) {
                      " lock=" + (transponder.lock == sim::WriteLock::On ? "on" : "off");
   for (std::size_t i = 0; i < transponder.blocks.size(); ++i) {
     const auto& block = transponder.blocks[i];
-    text += " " + std::to_string(sim::kFirstTransponderBlock + i) + "=" +
-            (block ? Hex8(*block) : std::string("-"));
+    text += " " + std::to_string(sim::kFirstTransponderBlock + i) + "=" + (block ? Hex8(*block) : std::string("-"));
   }
   return text;
 }
@@ -162,12 +159,9 @@ std::string LoaderStatusText(sim::LoaderStatus status) {
 
 // "status=E first=150 second=50 complete=yes restarts=1 split=yes".
 std::string DescribeImage(sim::LoaderStatus status, const sim::FirmwareImage& image) {
-  return "status=" + LoaderStatusText(status) +
-         " first=" + std::to_string(image.firstPart.size()) +
-         " second=" + std::to_string(image.secondPart.size()) +
-         " complete=" + (image.complete ? "yes" : "no") +
-         " restarts=" + std::to_string(image.restarts) +
-         " split=" + (sim::SplitsAtMarkedRecord(image) ? "yes" : "no");
+  return "status=" + LoaderStatusText(status) + " first=" + std::to_string(image.firstPart.size()) +
+         " second=" + std::to_string(image.secondPart.size()) + " complete=" + (image.complete ? "yes" : "no") +
+         " restarts=" + std::to_string(image.restarts) + " split=" + (sim::SplitsAtMarkedRecord(image) ? "yes" : "no");
 }
 
 bool ParseOnOff(std::string_view word, bool& on) {
@@ -196,15 +190,15 @@ Next HandleCommand(sim::PtyServer& server, std::string_view line) {
     // The code is everything after the type's blank, blanks included.
     tag.code = std::string(rest);
     if (!server.PutTag(tag)) {
-      Reply("error: a tag is a two-character type code and a code of at most 31 printable "
-            "characters");
+      Reply(
+          "error: a tag is a two-character type code and a code of at most 31 printable "
+          "characters");
       return Next::Continue;
     }
   } else if (command == "transponder") {
     const std::string_view countText = NextWord(rest);
     sim::Transponder blank;
-    if ((!countText.empty() && !ParseInt(countText, blank.blockCount)) ||
-        !server.PutTransponder(blank)) {
+    if ((!countText.empty() && !ParseInt(countText, blank.blockCount)) || !server.PutTransponder(blank)) {
       Reply("error: transponder [3|5|7]");
       return Next::Continue;
     }
@@ -301,9 +295,8 @@ Next HandleCommand(sim::PtyServer& server, std::string_view line) {
     }
   } else if (command == "config") {
     const sim::ReaderConfig config = server.Config();
-    Reply("option=" + Hex2(config.option) + " iso=" + Hex2(config.iso) +
-          " types=" + Hex2(config.tagTypes) + " hdx=" + Hex2(config.hdx) +
-          " supported=" + Hex2(config.supportedTypes) +
+    Reply("option=" + Hex2(config.option) + " iso=" + Hex2(config.iso) + " types=" + Hex2(config.tagTypes) +
+          " hdx=" + Hex2(config.hdx) + " supported=" + Hex2(config.supportedTypes) +
           " hdxsupported=" + Hex2(config.hdxSupported));
   } else if (command == "received") {
     for (const std::string& received : server.ReceivedLines()) {

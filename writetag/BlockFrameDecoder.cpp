@@ -65,8 +65,7 @@ std::optional<DecodedFrame> DecodeFrameText(std::string_view text) {
 
 bool IsDataBlockFrame(const DecodedFrame& frame) {
   const bool leadingZero = (frame.dataWord & 0x80000000U) == 0;
-  return frame.headerOk && frame.ParityOk() && leadingZero &&
-         frame.address >= kFirstDataBlockAddress &&
+  return frame.headerOk && frame.ParityOk() && leadingZero && frame.address >= kFirstDataBlockAddress &&
          frame.address < kFirstDataBlockAddress + MAX_DATA_BLOCKS;
 }
 

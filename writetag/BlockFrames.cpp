@@ -52,8 +52,7 @@ std::uint64_t MakeFrame(std::uint32_t dataWord, std::uint8_t address) {
 
 std::optional<std::uint64_t> BlocksSettingFrame(int blockCount) {
   if (blockCount != 3 && blockCount != 5 && blockCount != 7) return std::nullopt;
-  const auto word =
-      kBlocksSettingWordBase | (static_cast<std::uint32_t>(blockCount) << kBlocksSettingCountShift);
+  const auto word = kBlocksSettingWordBase | (static_cast<std::uint32_t>(blockCount) << kBlocksSettingCountShift);
   return MakeFrame(word, 0);
 }
 
@@ -112,8 +111,7 @@ std::uint64_t FrameOfRecord(const BlockFrameRecord& record) {
 
 std::string FrameCommandText(std::uint64_t frame) {
   char text[16];
-  std::snprintf(text, sizeof text, "w%010llX\r",
-                static_cast<unsigned long long>(frame & kFrameMask));
+  std::snprintf(text, sizeof text, "w%010llX\r", static_cast<unsigned long long>(frame & kFrameMask));
   return text;
 }
 
@@ -123,9 +121,8 @@ std::optional<std::string> WriteCommandFor(const BlockFrameSet& set, std::size_t
 }
 
 std::string BlockCountMessage(std::size_t blocksCalculated) {
-  const std::size_t shown = blocksCalculated > static_cast<std::size_t>(INT_MAX)
-                                ? static_cast<std::size_t>(INT_MAX)
-                                : blocksCalculated;
+  const std::size_t shown =
+      blocksCalculated > static_cast<std::size_t>(INT_MAX) ? static_cast<std::size_t>(INT_MAX) : blocksCalculated;
   // The format holds exactly one "%d"; replacing it keeps the text byte for byte.
   std::string text(kBlockCountMessageFormat);
   const std::size_t at = text.find("%d");

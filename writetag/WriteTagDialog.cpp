@@ -13,9 +13,8 @@ constexpr uint32_t kBeepExclamation = 0x30;
 
 }  // namespace
 
-CWriteTagDialog::CWriteTagDialog(fw::IHost& host, platform::ISerialPorts& serial,
-                                 platform::ISound& sound, platform::CommHandle hComm,
-                                 std::filesystem::path appDir, LogSink log)
+CWriteTagDialog::CWriteTagDialog(fw::IHost& host, platform::ISerialPorts& serial, platform::ISound& sound,
+                                 platform::CommHandle hComm, std::filesystem::path appDir, LogSink log)
     : fw::CDialog(host, res::WriteTagTemplate()),
       m_hComm(hComm),
       m_serial(serial),
@@ -29,8 +28,7 @@ CWriteTagDialog::CWriteTagDialog(fw::IHost& host, platform::ISerialPorts& serial
   m_staticStatus.Bind(*this, IDC_WT_STATUS);
 
   MapClicked(IDC_WT_HELP, [this] { OnButtonHelp(); });
-  for (int id : {IDC_WT_BLOCKS3, IDC_WT_BLOCKS5, IDC_WT_BLOCKS7})
-    MapClicked(id, [this, id] { OnRadioBlocks(id); });
+  for (int id : {IDC_WT_BLOCKS3, IDC_WT_BLOCKS5, IDC_WT_BLOCKS7}) MapClicked(id, [this, id] { OnRadioBlocks(id); });
   MapClicked(IDC_WT_WRITE_BLOCKS, [this] { OnButtonWriteBlocks(); });
   MapClicked(IDC_WT_CLEAR, [this] { OnButtonClear(); });
   MapClicked(IDC_WT_CLEAR_LIST, [this] { OnButtonClearList(); });
@@ -90,8 +88,8 @@ void CWriteTagDialog::OnButtonWriteCode() {
   }
   const fw::WString code = CodeText();
   if (code.size() < 1) {
-    MessageBox(fw::FormatInt("Not enough characters filled in. Code should exists of min. %d characters.", 1),
-               u"Info", fw::MB_OK | fw::MB_ICONINFORMATION);
+    MessageBox(fw::FormatInt("Not enough characters filled in. Code should exists of min. %d characters.", 1), u"Info",
+               fw::MB_OK | fw::MB_ICONINFORMATION);
     return;
   }
   if (code.size() > MAX_CODE_CHARS) {
@@ -101,11 +99,10 @@ void CWriteTagDialog::OnButtonWriteCode() {
     return;
   }
   for (char16_t c : code) {
-    const bool ok = c == u' ' || (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') ||
-                    (c >= u'A' && c <= u'Z');
+    const bool ok = c == u' ' || (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
     if (!ok) {
-      MessageBox(u"Input not valid, only numbers between 0 and 9 and characters between aA and zZ.",
-                 u"Warning", fw::MB_OK | fw::MB_ICONWARNING);
+      MessageBox(u"Input not valid, only numbers between 0 and 9 and characters between aA and zZ.", u"Warning",
+                 fw::MB_OK | fw::MB_ICONWARNING);
       return;
     }
   }
@@ -147,9 +144,8 @@ void CWriteTagDialog::OnOK() {
 
 void CWriteTagDialog::OnCancel() {
   if (m_nState != WriteState::Start) {
-    const int answer = MessageBox(
-        u"Edit code process busy, are you sure you want to cancel the procedure,\r\n", u"Warning",
-        fw::MB_YESNO | fw::MB_ICONWARNING);
+    const int answer = MessageBox(u"Edit code process busy, are you sure you want to cancel the procedure,\r\n",
+                                  u"Warning", fw::MB_YESNO | fw::MB_ICONWARNING);
     if (answer != fw::IDYES) return;
   }
   DestroyWindow();
@@ -250,8 +246,7 @@ void CWriteTagDialog::Step() {
       m_nBlockIndex = 0;
       if (CodeText().size() > MAX_CODE_CHARS) {
         m_sound.MessageBeep(kBeepExclamation);
-        MessageBox(u"Input not valid. Transaction will be stopped.", u"Warning",
-                   fw::MB_OK | fw::MB_ICONWARNING);
+        MessageBox(u"Input not valid. Transaction will be stopped.", u"Warning", fw::MB_OK | fw::MB_ICONWARNING);
         SetState(WriteState::ReadyForNext);
         return;
       }
@@ -298,13 +293,14 @@ void CWriteTagDialog::Step() {
 
     case WriteState::Done: {
       m_sound.MessageBeep(kBeepDefault);
-      const fw::WString message =
-          m_bBlocksMode ? fw::WString(u"Number of blocks successfuly transmitted. \r\n"
-                                      u"Do you want to write a code to the transponder. \r\n")
-                        : fw::WString(u"Code successfuly transmitted. \r\n"
-                                      u"To check if code is successfuly written "
-                                      u"in tag read out the code of the tag. \r\n"
-                                      u"Do you want to write another transponder. \r\n");
+      const fw::WString message = m_bBlocksMode ? fw::WString(
+                                                      u"Number of blocks successfuly transmitted. \r\n"
+                                                      u"Do you want to write a code to the transponder. \r\n")
+                                                : fw::WString(
+                                                      u"Code successfuly transmitted. \r\n"
+                                                      u"To check if code is successfuly written "
+                                                      u"in tag read out the code of the tag. \r\n"
+                                                      u"Do you want to write another transponder. \r\n");
       AppendCodeToFile(CodeText());
       if (m_events) {
         if (m_bBlocksMode) {
@@ -329,8 +325,8 @@ void CWriteTagDialog::Step() {
       if (RetryQuestionHeld()) return;
       if (m_events) m_events->Emit("write_failed", {{"mode", std::string(m_bBlocksMode ? "blocks" : "code")}});
       m_sound.MessageBeep(kBeepExclamation);
-      const int answer = MessageBox(u"Code not successfuly transfered to transponder. \r\nTry again.",
-                                    u"Error", fw::MB_YESNO | fw::MB_ICONERROR);
+      const int answer = MessageBox(u"Code not successfuly transfered to transponder. \r\nTry again.", u"Error",
+                                    fw::MB_YESNO | fw::MB_ICONERROR);
       if (answer != fw::IDYES) {
         SetState(WriteState::ReadyForNext);
         return;

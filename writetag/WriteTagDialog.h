@@ -26,8 +26,8 @@ class CWriteTagDialog : public fw::CDialog {
   // the code list file's failures, which are no reason for a message box.
   using LogSink = std::function<void(const fw::WString&)>;
 
-  CWriteTagDialog(fw::IHost& host, platform::ISerialPorts& serial, platform::ISound& sound,
-                  platform::CommHandle hComm, std::filesystem::path appDir, LogSink log);
+  CWriteTagDialog(fw::IHost& host, platform::ISerialPorts& serial, platform::ISound& sound, platform::CommHandle hComm,
+                  std::filesystem::path appDir, LogSink log);
 
   using State = writetag::WriteState;
 

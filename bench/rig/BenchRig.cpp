@@ -32,8 +32,8 @@ std::string Number(double value) {
 
 void PrintLine(const std::string& name, double value, const std::string& unit, double limit,
                const std::string& limitName, double ratio) {
-  std::printf("%-48s %10s %-4s limit %10s %-4s %-36s ratio %5.2f\n", name.c_str(), Number(value).c_str(),
-              unit.c_str(), Number(limit).c_str(), unit.c_str(), ("(" + limitName + ")").c_str(), ratio);
+  std::printf("%-48s %10s %-4s limit %10s %-4s %-36s ratio %5.2f\n", name.c_str(), Number(value).c_str(), unit.c_str(),
+              Number(limit).c_str(), unit.c_str(), ("(" + limitName + ")").c_str(), ratio);
   std::fflush(stdout);
 }
 
@@ -121,9 +121,7 @@ class HeadlessLoop : public Loop {
  public:
   fw::IHost& Host() override { return host_; }
   std::string Name() const override { return "headless"; }
-  bool RunUntil(const std::function<bool()>& done, uint64_t maxMs) override {
-    return host_.RunUntil(done, maxMs);
-  }
+  bool RunUntil(const std::function<bool()>& done, uint64_t maxMs) override { return host_.RunUntil(done, maxMs); }
   void SetBoxAnswer(BoxAnswer answer) override {
     host_.SetMessageBoxHook([answer](const fw::MessageBoxRecord& box) { return answer(box.caption, box.text); });
   }
@@ -180,8 +178,7 @@ void StampingKeyOutput::KeybdEvent(uint8_t vk, uint8_t, uint32_t, uintptr_t) {
   if (vk != kScanKeyVk) Stamp();
 }
 
-bool StampingKeyOutput::PostKeybdMessage(intptr_t, unsigned, unsigned, unsigned, const unsigned*,
-                                         const uint32_t*) {
+bool StampingKeyOutput::PostKeybdMessage(intptr_t, unsigned, unsigned, unsigned, const unsigned*, const uint32_t*) {
   Stamp();
   return true;
 }
@@ -240,8 +237,7 @@ bool AppRig::Start() {
     sleepless_ = std::make_unique<SleeplessHost>(loop_.Host());
     host = sleepless_.get();
   }
-  dlg_ = std::make_unique<CMainDialog>(
-      *host, MainDialogServices{*serial_, hotKeys, keys, sound, *supply_, dir_});
+  dlg_ = std::make_unique<CMainDialog>(*host, MainDialogServices{*serial_, hotKeys, keys, sound, *supply_, dir_});
   if (!dlg_->Create(nullptr) || dlg_->OpenFailed()) {
     std::fprintf(stderr, "the main window did not start\n");
     return false;

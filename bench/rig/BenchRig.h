@@ -108,8 +108,8 @@ class StampingKeyOutput : public platform::IKeyOutput {
   int Codes() const { return codes_; }
 
   void KeybdEvent(uint8_t vk, uint8_t scan, uint32_t flags, uintptr_t extra) override;
-  bool PostKeybdMessage(intptr_t window, unsigned vk, unsigned keyState, unsigned count,
-                        const unsigned* shifts, const uint32_t* characters) override;
+  bool PostKeybdMessage(intptr_t window, unsigned vk, unsigned keyState, unsigned count, const unsigned* shifts,
+                        const uint32_t* characters) override;
 
  private:
   void Stamp();

@@ -132,8 +132,7 @@ void PtyRelay::ReadSide(int fd, bool fromReader, Clock::time_point now) {
 }
 
 void PtyRelay::Flush(Clock::time_point now) {
-  auto flush = [now](std::vector<Due>& queue, int fd, std::string& partial,
-                     std::vector<Line>& lines) {
+  auto flush = [now](std::vector<Due>& queue, int fd, std::string& partial, std::vector<Line>& lines) {
     size_t sent = 0;
     while (sent < queue.size() && queue[sent].at <= now) {
       const char byte = queue[sent].byte;

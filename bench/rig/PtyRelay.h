@@ -26,8 +26,8 @@ using Clock = std::chrono::steady_clock;
 class PtyRelay {
  public:
   struct Line {
-    std::string text;     // without the carriage return
-    Clock::time_point at; // when the carriage return was handed on
+    std::string text;      // without the carriage return
+    Clock::time_point at;  // when the carriage return was handed on
   };
 
   PtyRelay() = default;
@@ -64,9 +64,9 @@ class PtyRelay {
 
   std::string slavePath_;
   std::string error_;
-  platform::UniqueFd reader_;       // the emulator's slave
-  platform::UniqueFd master_;       // our pseudo-terminal's master
-  platform::UniqueFd slave_;        // held open so that the master never hangs up
+  platform::UniqueFd reader_;  // the emulator's slave
+  platform::UniqueFd master_;  // our pseudo-terminal's master
+  platform::UniqueFd slave_;   // held open so that the master never hangs up
   platform::UniqueFd wake_;
   std::thread thread_;
   bool pace_ = false;

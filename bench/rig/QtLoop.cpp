@@ -34,7 +34,8 @@ class BoxAnswerer : public QObject {
     QPointer<QMessageBox> guard(box);
     // Answered from the box's own loop, once it runs.
     QMetaObject::invokeMethod(
-        box, [guard, button] {
+        box,
+        [guard, button] {
           if (guard) guard->done(button);
         },
         Qt::QueuedConnection);

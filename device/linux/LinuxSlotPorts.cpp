@@ -51,8 +51,7 @@ void FileDescriptor::Reset() {
   fd_ = -1;
 }
 
-LinuxKernelIoControl::LinuxKernelIoControl(std::filesystem::path deviceTreeModel,
-                                           std::filesystem::path dmiProduct)
+LinuxKernelIoControl::LinuxKernelIoControl(std::filesystem::path deviceTreeModel, std::filesystem::path dmiProduct)
     : deviceTreeModel_(std::move(deviceTreeModel)), dmiProduct_(std::move(dmiProduct)) {}
 
 bool LinuxKernelIoControl::IoControl(uint32_t code, const void*, size_t, void* out, size_t outSize,
@@ -78,8 +77,7 @@ bool LinuxKernelIoControl::IoControl(uint32_t code, const void*, size_t, void* o
 DevMemPorts::DevMemPorts(std::filesystem::path device) : device_(std::move(device)) {}
 
 void* DevMemPorts::Reserve(size_t size) {
-  void* block =
-      ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  void* block = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (block == MAP_FAILED) {
     lastError_ = static_cast<uint32_t>(errno);
     return nullptr;
@@ -99,8 +97,8 @@ void* DevMemPorts::Map(void* reservation, uint32_t address, size_t size, Address
       return nullptr;
     }
   }
-  void* mapped = ::mmap(reservation, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED,
-                        memory_.Get(), static_cast<off_t>(address));
+  void* mapped = ::mmap(reservation, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, memory_.Get(),
+                        static_cast<off_t>(address));
   if (mapped == MAP_FAILED) {
     lastError_ = static_cast<uint32_t>(errno);
     return nullptr;

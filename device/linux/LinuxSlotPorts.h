@@ -47,11 +47,9 @@ class FileDescriptor {
 
 class LinuxKernelIoControl : public IKernelIoControl {
  public:
-  explicit LinuxKernelIoControl(
-      std::filesystem::path deviceTreeModel = "/proc/device-tree/model",
-      std::filesystem::path dmiProduct = "/sys/class/dmi/id/product_name");
-  bool IoControl(uint32_t code, const void* in, size_t inSize, void* out, size_t outSize,
-                 uint32_t* returned) override;
+  explicit LinuxKernelIoControl(std::filesystem::path deviceTreeModel = "/proc/device-tree/model",
+                                std::filesystem::path dmiProduct = "/sys/class/dmi/id/product_name");
+  bool IoControl(uint32_t code, const void* in, size_t inSize, void* out, size_t outSize, uint32_t* returned) override;
 
  private:
   std::filesystem::path deviceTreeModel_;
@@ -94,12 +92,8 @@ class StderrDebugOut : public IDebugOut {
 class LinuxExpansionSlotPin : public IPinAccess {
  public:
   LinuxExpansionSlotPin() = default;
-  int AllocatePin(int logicalPin, bool reserve) override {
-    return pins_.AllocatePin(logicalPin, reserve);
-  }
-  int SetPinLevel(int logicalPin, bool level) override {
-    return pins_.SetPinLevel(logicalPin, level);
-  }
+  int AllocatePin(int logicalPin, bool reserve) override { return pins_.AllocatePin(logicalPin, reserve); }
+  int SetPinLevel(int logicalPin, bool level) override { return pins_.SetPinLevel(logicalPin, level); }
   int GetPinLevel(int logicalPin) override { return pins_.GetPinLevel(logicalPin); }
 
  private:

@@ -21,8 +21,7 @@ constexpr int kMaxPollWaitMs = 1000;
 
 uint64_t SteadyMs() {
   using namespace std::chrono;
-  return static_cast<uint64_t>(
-      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+  return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 int CompareNoCase(const WString& a, const WString& b) {
@@ -119,8 +118,7 @@ std::string EscapeControls(const WString& text) { return Escape(text, IsControl,
 // ---------------------------------------------------------------------------------------
 // HeadlessWindow
 
-HeadlessWindow::HeadlessWindow(HeadlessHost& host, CDialog& dialog, const DialogTemplate& tpl,
-                               CDialog* owner)
+HeadlessWindow::HeadlessWindow(HeadlessHost& host, CDialog& dialog, const DialogTemplate& tpl, CDialog* owner)
     : host_(host), dialog_(dialog), tpl_(tpl), owner_(owner) {
   for (const auto& c : tpl.controls) {
     if (c.id == kStaticId) continue;
@@ -303,8 +301,8 @@ void HeadlessWindow::SetRange(int id, int lower, int upper) {
 }
 
 void HeadlessWindow::SetPos(int id, int pos) {
-  if (auto* c = Control(id)) c->pos = std::clamp(pos, std::min(c->rangeLow, c->rangeHigh),
-                                                 std::max(c->rangeLow, c->rangeHigh));
+  if (auto* c = Control(id))
+    c->pos = std::clamp(pos, std::min(c->rangeLow, c->rangeHigh), std::max(c->rangeLow, c->rangeHigh));
 }
 
 int HeadlessWindow::GetPos(int id) const {
@@ -379,8 +377,7 @@ HeadlessHost::HeadlessHost(ClockKind clock) : clock_(clock), realStart_(SteadyMs
 
 HeadlessHost::~HeadlessHost() = default;
 
-std::unique_ptr<IWindow> HeadlessHost::CreateDialogWindow(CDialog& dialog, const DialogTemplate& tpl,
-                                                          CDialog* owner) {
+std::unique_ptr<IWindow> HeadlessHost::CreateDialogWindow(CDialog& dialog, const DialogTemplate& tpl, CDialog* owner) {
   auto w = std::make_unique<HeadlessWindow>(*this, dialog, tpl, owner);
   windows_.push_back(w.get());
   return w;
@@ -389,8 +386,7 @@ std::unique_ptr<IWindow> HeadlessHost::CreateDialogWindow(CDialog& dialog, const
 void HeadlessHost::RemoveWindow(HeadlessWindow* w) {
   if (focusWindow_ == w) SetFocus(nullptr, kStaticId);
   windows_.erase(std::remove(windows_.begin(), windows_.end(), w), windows_.end());
-  timers_.erase(std::remove_if(timers_.begin(), timers_.end(),
-                               [w](const Timer& t) { return t.window == w; }),
+  timers_.erase(std::remove_if(timers_.begin(), timers_.end(), [w](const Timer& t) { return t.window == w; }),
                 timers_.end());
 }
 
@@ -405,9 +401,7 @@ HeadlessWindow* HeadlessHost::FindWindow(int templateId) const {
   return nullptr;
 }
 
-uint64_t HeadlessHost::NowMs() const {
-  return clock_ == ClockKind::Virtual ? virtualNow_ : SteadyMs() - realStart_;
-}
+uint64_t HeadlessHost::NowMs() const { return clock_ == ClockKind::Virtual ? virtualNow_ : SteadyMs() - realStart_; }
 
 void HeadlessHost::Sleep(unsigned ms) {
   Keep(sleeps, ms);
@@ -425,8 +419,7 @@ void HeadlessHost::AddTimer(HeadlessWindow* w, unsigned id, unsigned periodMs) {
 }
 
 bool HeadlessHost::RemoveTimer(HeadlessWindow* w, unsigned id) {
-  auto it = std::find_if(timers_.begin(), timers_.end(),
-                         [&](const Timer& t) { return t.window == w && t.id == id; });
+  auto it = std::find_if(timers_.begin(), timers_.end(), [&](const Timer& t) { return t.window == w && t.id == id; });
   if (it == timers_.end()) return false;
   timers_.erase(it);
   return true;
@@ -475,8 +468,7 @@ void HeadlessHost::PollOnce(int timeoutMs) {
   std::vector<pollfd> pfds;
   for (const auto& [fd, cb] : fds_) pfds.push_back({fd, POLLIN, 0});
   if (pfds.empty()) {
-    if (timeoutMs > 0 && clock_ == ClockKind::Real)
-      std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+    if (timeoutMs > 0 && clock_ == ClockKind::Real) std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
     return;
   }
   const int n = ::poll(pfds.data(), pfds.size(), timeoutMs);
@@ -522,8 +514,7 @@ void HeadlessHost::RunModal(CDialog& dialog) {
       // Nothing but the timers can move a virtual loop on; without them it is over.
       PollOnce(0);
       if (ended()) break;
-      if (!FireNextTimer(std::numeric_limits<uint64_t>::max()) && fds_.empty())
-        break;
+      if (!FireNextTimer(std::numeric_limits<uint64_t>::max()) && fds_.empty()) break;
       continue;
     }
     RunUntil(ended, kMaxPollWaitMs);

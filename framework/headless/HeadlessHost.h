@@ -122,8 +122,7 @@ class HeadlessHost : public IHost {
   ~HeadlessHost() override;
 
   // IHost
-  std::unique_ptr<IWindow> CreateDialogWindow(CDialog& dialog, const DialogTemplate& tpl,
-                                              CDialog* owner) override;
+  std::unique_ptr<IWindow> CreateDialogWindow(CDialog& dialog, const DialogTemplate& tpl, CDialog* owner) override;
   void RunModal(CDialog& dialog) override;
   void EndModal(CDialog& dialog) override;
   void Sleep(unsigned ms) override;
@@ -183,9 +182,7 @@ class HeadlessHost : public IHost {
   HeadlessWindow* FindWindow(int templateId) const;
 
   // Called with every message box as it is answered (the terminal prints them).
-  void SetBoxObserver(std::function<void(const MessageBoxRecord&)> observer) {
-    boxObserver_ = std::move(observer);
-  }
+  void SetBoxObserver(std::function<void(const MessageBoxRecord&)> observer) { boxObserver_ = std::move(observer); }
   // Ends the running modal loop (the "quit" command, a signal).
   void Quit();
   bool QuitRequested() const { return quit_; }

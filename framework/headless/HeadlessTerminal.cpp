@@ -64,18 +64,17 @@ void HeadlessTerminal::PrintBox(const MessageBoxRecord& box) {
 }
 
 void HeadlessTerminal::Help() {
-  Print("commands: click D:C | check D:C 0|1 | text D:C TEXT | key F22|F24 down|up | "
-        "answer yes|no|ok | help | quit");
+  Print(
+      "commands: click D:C | check D:C 0|1 | text D:C TEXT | key F22|F24 down|up | "
+      "answer yes|no|ok | help | quit");
   Print("D is a dialog's template id, C a control id; the open dialogs and their controls:");
   for (HeadlessWindow* w : host_.Windows()) {
     const DialogTemplate& tpl = w->Template();
-    Print(std::to_string(tpl.id) + " \"" + ToUtf8(tpl.title) + "\"" +
-          (w->IsWindowVisible() ? "" : " (hidden)"));
+    Print(std::to_string(tpl.id) + " \"" + ToUtf8(tpl.title) + "\"" + (w->IsWindowVisible() ? "" : " (hidden)"));
     for (const ControlTemplate& c : tpl.controls) {
       const char* kind = KindName(c.kind);
       if (!kind || c.id == kStaticId) continue;
-      Print("  " + std::to_string(tpl.id) + ":" + std::to_string(c.id) + " " + kind + " \"" +
-            ToUtf8(c.caption) + "\"");
+      Print("  " + std::to_string(tpl.id) + ":" + std::to_string(c.id) + " " + kind + " \"" + ToUtf8(c.caption) + "\"");
     }
   }
 }

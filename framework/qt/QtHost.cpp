@@ -55,9 +55,7 @@ struct QtHost::Impl {
   std::function<void()> trayActivated;
 };
 
-QtHost::QtHost(PictureFiles pictures) : impl_(std::make_shared<Impl>()) {
-  impl_->pictures = std::move(pictures);
-}
+QtHost::QtHost(PictureFiles pictures) : impl_(std::make_shared<Impl>()) { impl_->pictures = std::move(pictures); }
 
 QtHost::~QtHost() {
   for (auto& [fd, watch] : impl_->watches) delete watch.notifier;
@@ -73,13 +71,12 @@ void QtHost::ShowTrayIcon(int iconResource, const WString& toolTip, std::functio
     const QString icon = QString::fromStdString(impl_->pictures(iconResource).string());
     impl_->tray = new QSystemTrayIcon(QIcon(icon));
     std::weak_ptr<Impl> host = impl_;
-    QObject::connect(impl_->tray, &QSystemTrayIcon::activated,
-                     [host](QSystemTrayIcon::ActivationReason reason) {
-                       auto impl = host.lock();
-                       if (!impl || reason == QSystemTrayIcon::Context) return;
-                       // Copied: the callback may hide the icon and drop itself.
-                       if (auto activated = impl->trayActivated) activated();
-                     });
+    QObject::connect(impl_->tray, &QSystemTrayIcon::activated, [host](QSystemTrayIcon::ActivationReason reason) {
+      auto impl = host.lock();
+      if (!impl || reason == QSystemTrayIcon::Context) return;
+      // Copied: the callback may hide the icon and drop itself.
+      if (auto activated = impl->trayActivated) activated();
+    });
   }
   impl_->tray->setToolTip(QString::fromStdU16String(toolTip));
   impl_->tray->show();
@@ -90,19 +87,16 @@ void QtHost::HideTrayIcon() {
   if (impl_->tray) impl_->tray->hide();
 }
 
-
-std::unique_ptr<IWindow> QtHost::CreateDialogWindow(CDialog& dialog, const DialogTemplate& tpl,
-                                                    CDialog* owner) {
+std::unique_ptr<IWindow> QtHost::CreateDialogWindow(CDialog& dialog, const DialogTemplate& tpl, CDialog* owner) {
   impl_->endedEarly.erase(&dialog);
   QWidget* parent = nullptr;
   if (owner) {
     if (auto* ownerWindow = dynamic_cast<QtWindow*>(owner->Window())) parent = ownerWindow->Widget();
   }
   std::weak_ptr<Impl> host = impl_;
-  return std::make_unique<QtWindow>(dialog, tpl, parent, impl_->pictures,
-                                    [host](CDialog& destroyed) {
-                                      if (auto impl = host.lock()) impl->WindowDestroyed(&destroyed);
-                                    });
+  return std::make_unique<QtWindow>(dialog, tpl, parent, impl_->pictures, [host](CDialog& destroyed) {
+    if (auto impl = host.lock()) impl->WindowDestroyed(&destroyed);
+  });
 }
 
 void QtHost::RunModal(CDialog& dialog) {
@@ -124,9 +118,9 @@ void QtHost::EndModal(CDialog& dialog) {
 void QtHost::Sleep(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 uint64_t QtHost::NowMs() const {
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count());
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
 }
 
 void QtHost::WatchFd(int fd, std::function<void()> onReadable) {

@@ -26,8 +26,7 @@ class QtHost final : public IHost {
   QtHost& operator=(const QtHost&) = delete;
 
   // A modeless dialog with an owner becomes a window above its owner's window.
-  std::unique_ptr<IWindow> CreateDialogWindow(CDialog& dialog, const DialogTemplate& tpl,
-                                              CDialog* owner) override;
+  std::unique_ptr<IWindow> CreateDialogWindow(CDialog& dialog, const DialogTemplate& tpl, CDialog* owner) override;
   // A nested event loop. It returns at once when EndModal came first for this dialog's
   // window, and when the dialog's window is destroyed.
   void RunModal(CDialog& dialog) override;
@@ -40,7 +39,6 @@ class QtHost final : public IHost {
   // Shown only where the desktop has a system tray; the icon is the program's own.
   void ShowTrayIcon(int iconResource, const WString& toolTip, std::function<void()> onActivated) override;
   void HideTrayIcon() override;
-
 
  private:
   struct Impl;

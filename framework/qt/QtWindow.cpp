@@ -32,7 +32,6 @@
 #include <algorithm>
 #include <utility>
 
-
 namespace fw {
 
 namespace {
@@ -51,8 +50,7 @@ bool Has(uint32_t style, Style flag) { return (style & flag) != 0; }
 int MulDivRound(int value, int numerator, int denominator) {
   const long long product = static_cast<long long>(value) * numerator;
   const long long half = denominator / 2;
-  return static_cast<int>(product >= 0 ? (product + half) / denominator
-                                       : -((-product + half) / denominator));
+  return static_cast<int>(product >= 0 ? (product + half) / denominator : -((-product + half) / denominator));
 }
 
 // Text for display: "\r\n" line ends become line breaks.
@@ -139,8 +137,8 @@ WString FromQString(const QString& text) {
 QFont DialogFont(const DialogTemplate& tpl) {
   const QString family = ToQString(tpl.fontName);
   QFont font;
-  if (family.isEmpty() || family == QLatin1String("System") ||
-      family == QLatin1String("MS Shell Dlg") || family == QLatin1String("MS Sans Serif")) {
+  if (family.isEmpty() || family == QLatin1String("System") || family == QLatin1String("MS Shell Dlg") ||
+      family == QLatin1String("MS Sans Serif")) {
     font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
     font.setStyleHint(QFont::SansSerif);
   } else {
@@ -152,8 +150,7 @@ QFont DialogFont(const DialogTemplate& tpl) {
 
 BaseUnits DialogBaseUnits(const QFont& font) {
   const QFontMetrics fm(font);
-  const int letters =
-      fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const int letters = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   return BaseUnits{std::max(1, (letters + 26) / 52), std::max(1, fm.height())};
 }
 
@@ -168,8 +165,7 @@ QRect DialogUnitsToPixels(const Rect& rect, BaseUnits units) {
 // ---------------------------------------------------------------------------------------
 
 DialogWidget::DialogWidget(QtWindow& window, QWidget* parent) : QDialog(parent), window_(&window) {
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   setSizeGripEnabled(false);
 }
 
@@ -186,8 +182,7 @@ bool DialogWidget::HandleKey(QKeyEvent* event) {
   }
   if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
   const int key = event->key();
-  if (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_Escape && key != Qt::Key_F1)
-    return false;
+  if (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_Escape && key != Qt::Key_F1) return false;
   event->accept();
   // A held key repeats; the dialog gets one command per press.
   if (event->isAutoRepeat() || !window_) return true;
@@ -224,8 +219,7 @@ bool DialogWidget::eventFilter(QObject* watched, QEvent* event) {
 // ---------------------------------------------------------------------------------------
 
 QtWindow::QtWindow(CDialog& dialog, const DialogTemplate& tpl, QWidget* parent,
-                   std::function<std::filesystem::path(int)> pictures,
-                   std::function<void(CDialog&)> onDestroyed)
+                   std::function<std::filesystem::path(int)> pictures, std::function<void(CDialog&)> onDestroyed)
     : dialog_(dialog),
       pictures_(std::move(pictures)),
       onDestroyed_(std::move(onDestroyed)),
@@ -292,27 +286,23 @@ QWidget* QtWindow::MakeControl(const ControlTemplate& ct, const QRect& px) {
       // looks the part (the dialog's key filter sees Enter first).
       b->setAutoDefault(false);
       b->setDefault(Has(ct.style, kDefaultButton));
-      b->setText(Has(ct.style, kMultiLine)
-                     ? WrapCaption(caption, b->fontMetrics(), px.width() - 2 * kButtonTextMargin)
-                     : caption);
-      QObject::connect(b, &QPushButton::clicked, guard_.get(),
-                       [this, id] { Send(id, Notify::Clicked); });
+      b->setText(Has(ct.style, kMultiLine) ? WrapCaption(caption, b->fontMetrics(), px.width() - 2 * kButtonTextMargin)
+                                           : caption);
+      QObject::connect(b, &QPushButton::clicked, guard_.get(), [this, id] { Send(id, Notify::Clicked); });
       made = b;
       break;
     }
     case ControlKind::CheckBox: {
       auto* b = new QCheckBox(caption, widget_);
       // clicked comes after the toggle and only from the user.
-      QObject::connect(b, &QCheckBox::clicked, guard_.get(),
-                       [this, id] { Send(id, Notify::Clicked); });
+      QObject::connect(b, &QCheckBox::clicked, guard_.get(), [this, id] { Send(id, Notify::Clicked); });
       made = b;
       break;
     }
     case ControlKind::RadioButton: {
       auto* b = new RadioButton(caption, widget_);
       b->setAutoExclusive(false);
-      QObject::connect(b, &QRadioButton::clicked, guard_.get(),
-                       [this, id] { Send(id, Notify::Clicked); });
+      QObject::connect(b, &QRadioButton::clicked, guard_.get(), [this, id] { Send(id, Notify::Clicked); });
       made = b;
       break;
     }
@@ -321,8 +311,7 @@ QWidget* QtWindow::MakeControl(const ControlTemplate& ct, const QRect& px) {
         auto* e = new QPlainTextEdit(widget_);
         e->setReadOnly(Has(ct.style, kReadOnly));
         e->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-        e->setVerticalScrollBarPolicy(Has(ct.style, kVScroll) ? Qt::ScrollBarAlwaysOn
-                                                              : Qt::ScrollBarAlwaysOff);
+        e->setVerticalScrollBarPolicy(Has(ct.style, kVScroll) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
         e->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         if (!Has(ct.style, kBorder)) e->setFrameShape(QFrame::NoFrame);
         e->setPlainText(caption);
@@ -376,8 +365,7 @@ QWidget* QtWindow::MakeControl(const ControlTemplate& ct, const QRect& px) {
                          [this, id] { Send(id, Notify::EditChange); });
         widget_->WatchKeysOf(c->lineEdit());
       }
-      QObject::connect(c, &QComboBox::activated, guard_.get(),
-                       [this, id] { Send(id, Notify::SelChange); });
+      QObject::connect(c, &QComboBox::activated, guard_.get(), [this, id] { Send(id, Notify::SelChange); });
       made = c;
       break;
     }
@@ -511,9 +499,8 @@ void QtWindow::ShowCaption(ControlState& c) {
   switch (c.kind) {
     case ControlKind::PushButton: {
       auto* b = static_cast<QPushButton*>(c.widget);
-      b->setText(Has(c.style, kMultiLine)
-                     ? WrapCaption(shown, b->fontMetrics(), b->width() - 2 * kButtonTextMargin)
-                     : shown);
+      b->setText(Has(c.style, kMultiLine) ? WrapCaption(shown, b->fontMetrics(), b->width() - 2 * kButtonTextMargin)
+                                          : shown);
       break;
     }
     case ControlKind::CheckBox:
@@ -614,8 +601,7 @@ void QtWindow::AppendText(int id, const WString& text, size_t maxChars) {
 
 int QtWindow::GetCheck(int id) const {
   const ControlState* c = Find(id);
-  if (!c || (c->kind != ControlKind::CheckBox && c->kind != ControlKind::RadioButton))
-    return BST_UNCHECKED;
+  if (!c || (c->kind != ControlKind::CheckBox && c->kind != ControlKind::RadioButton)) return BST_UNCHECKED;
   return static_cast<QAbstractButton*>(c->widget)->isChecked() ? BST_CHECKED : BST_UNCHECKED;
 }
 
@@ -819,8 +805,7 @@ void QtWindow::SetWindowPos(bool topmost, const Rect& rect) {
   // The rectangle is the whole window as the handheld counts it, caption included; here
   // the window manager draws the caption, so the client area is the rest.
   const QSize size(std::max(1, rect.w), std::max(1, rect.h - kHandheldCaptionPx));
-  if (widget_->maximumWidth() == widget_->minimumWidth() &&
-      widget_->maximumHeight() == widget_->minimumHeight()) {
+  if (widget_->maximumWidth() == widget_->minimumWidth() && widget_->maximumHeight() == widget_->minimumHeight()) {
     widget_->setFixedSize(size);
   } else {
     // A window that grows stays resizable; it may be placed smaller than its template.
@@ -968,16 +953,15 @@ void QtWindow::AddMenuItem(int id, const WString& text, int commandId) {
   if (!c) return;
   if (c->menu.empty()) {
     c->widget->setContextMenuPolicy(Qt::CustomContextMenu);
-    QObject::connect(c->widget, &QWidget::customContextMenuRequested, guard_.get(),
-                     [this, id](const QPoint& at) {
-                       QWidget* control = Control(id);
-                       QMenu* menu = MakeContextMenu(id);
-                       if (!control || !menu) return;
-                       // The window may go while the menu is open; the menu goes with it.
-                       QPointer<QMenu> guard(menu);
-                       menu->exec(control->mapToGlobal(at));
-                       if (guard) guard->deleteLater();
-                     });
+    QObject::connect(c->widget, &QWidget::customContextMenuRequested, guard_.get(), [this, id](const QPoint& at) {
+      QWidget* control = Control(id);
+      QMenu* menu = MakeContextMenu(id);
+      if (!control || !menu) return;
+      // The window may go while the menu is open; the menu goes with it.
+      QPointer<QMenu> guard(menu);
+      menu->exec(control->mapToGlobal(at));
+      if (guard) guard->deleteLater();
+    });
   }
   c->menu.emplace_back(ToQString(text), commandId);
 }
@@ -999,8 +983,7 @@ QMenu* QtWindow::MakeContextMenu(int id) {
   }
   for (const auto& [text, command] : c->menu) {
     QAction* action = menu->addAction(text);
-    QObject::connect(action, &QAction::triggered, guard_.get(),
-                     [this, command] { Send(command, Notify::Clicked); });
+    QObject::connect(action, &QAction::triggered, guard_.get(), [this, command] { Send(command, Notify::Clicked); });
   }
   return menu;
 }

@@ -66,8 +66,7 @@ mode_t CurrentUmask() {
 // device has effects of its own (a serial port raises its modem lines, a watchdog starts).
 FileResult RefuseSpecialName(const std::filesystem::path& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0)
-    return errno == ENOENT ? FileResult::Success() : FileResult::FromErrno(errno);
+  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? FileResult::Success() : FileResult::FromErrno(errno);
   if (!S_ISREG(st.st_mode)) return FileResult::Failure("not a regular file");
   return FileResult::Success();
 }
@@ -86,8 +85,7 @@ FileResult SyncAndClose(UniqueFd& fd) {
 }
 
 FileResult RewriteInPlace(const std::filesystem::path& target, std::string_view bytes) {
-  UniqueFd fd(::open(target.c_str(),
-                     O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, 0666));
+  UniqueFd fd(::open(target.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, 0666));
   if (!fd) return FileResult::FromErrno(errno);
   if (FileResult r = RefuseUnlessRegular(fd.Get()); !r.Ok()) return r;
   ClearNonBlocking(fd.Get());
@@ -183,8 +181,7 @@ FileResult ReplaceTarget(const std::filesystem::path& path, std::string_view byt
     const int error = errno;
     // The folder takes no new file, but the file itself may well be writable.
     // A full disk is not such a case: truncating the file first would lose what it held.
-    if (exists && (error == EACCES || error == EPERM || error == EROFS))
-      return RewriteInPlace(target, bytes);
+    if (exists && (error == EACCES || error == EPERM || error == EROFS)) return RewriteInPlace(target, bytes);
     return FileResult::FromErrno(error);
   }
   const std::filesystem::path tempPath(templ.data());
@@ -207,8 +204,8 @@ FileResult ReplaceTarget(const std::filesystem::path& path, std::string_view byt
   }
   // The rename is durable only once the folder is synced; where it cannot be, the file is
   // still complete under one name or the other.
-  UniqueFd dir(::open(target.parent_path().empty() ? "." : target.parent_path().c_str(),
-                      O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dir(
+      ::open(target.parent_path().empty() ? "." : target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir) ::fsync(dir.Get());
   return FileResult::Success();
 }

@@ -29,8 +29,7 @@ constexpr char kAlsaLibrary[] = "libasound.so.2";
 
 // The signature of the ALSA library's error printer and of the call that replaces it, as
 // its header declares them; the header itself is not needed for this one call.
-using AlsaErrorHandler = void (*)(const char* file, int line, const char* function, int err,
-                                  const char* format, ...);
+using AlsaErrorHandler = void (*)(const char* file, int line, const char* function, int err, const char* format, ...);
 using AlsaSetErrorHandler = int (*)(AlsaErrorHandler handler);
 
 void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
@@ -68,9 +67,7 @@ int PinDriverModule(dl_phdr_info* info, size_t, void*) {
   return 0;
 }
 
-void PinDriverModules() {
-  ::dl_iterate_phdr(&PinDriverModule, nullptr);
-}
+void PinDriverModules() { ::dl_iterate_phdr(&PinDriverModule, nullptr); }
 
 // Only a readable regular file is a sound file to play. A folder in particular is handed
 // over by callers whose event has no file, and must stay silent; and the player would hang
@@ -100,16 +97,13 @@ const char* BeepSoundId(uint32_t type) {
   }
 }
 
-void CanberraSound::ContextDeleter::operator()(ca_context* context) const {
-  ca_context_destroy(context);
-}
+void CanberraSound::ContextDeleter::operator()(ca_context* context) const { ca_context_destroy(context); }
 
 CanberraSound::CanberraSound() = default;
 CanberraSound::~CanberraSound() = default;
 
 CanberraSound::CanberraSound(CanberraSound&& other) noexcept
-    : context_(std::move(other.context_)),
-      state_(std::exchange(other.state_, ContextState::kNotOpened)) {}
+    : context_(std::move(other.context_)), state_(std::exchange(other.state_, ContextState::kNotOpened)) {}
 
 CanberraSound& CanberraSound::operator=(CanberraSound&& other) noexcept {
   context_ = std::move(other.context_);
@@ -127,8 +121,8 @@ ca_context* CanberraSound::Context() {
       return nullptr;
     }
     std::unique_ptr<ca_context, ContextDeleter> context(raw);
-    ca_context_change_props(context.get(), CA_PROP_APPLICATION_NAME, "pelmor",
-                            CA_PROP_APPLICATION_ID, "pelmor", nullptr);
+    ca_context_change_props(context.get(), CA_PROP_APPLICATION_NAME, "pelmor", CA_PROP_APPLICATION_ID, "pelmor",
+                            nullptr);
     if (ca_context_open(context.get()) != CA_SUCCESS) {
       return nullptr;
     }
@@ -151,8 +145,8 @@ bool CanberraSound::PlaySoundFile(const std::string& path) {
   // Cancelling a sound that has ended or never started is harmless, so the result is not
   // looked at.
   ca_context_cancel(context, kFileSoundId);
-  return ca_context_play(context, kFileSoundId, CA_PROP_MEDIA_FILENAME, path.c_str(),
-                         CA_PROP_MEDIA_ROLE, "event", nullptr) == CA_SUCCESS;
+  return ca_context_play(context, kFileSoundId, CA_PROP_MEDIA_FILENAME, path.c_str(), CA_PROP_MEDIA_ROLE, "event",
+                         nullptr) == CA_SUCCESS;
 }
 
 bool CanberraSound::MessageBeep(uint32_t type) {
@@ -160,8 +154,8 @@ bool CanberraSound::MessageBeep(uint32_t type) {
   if (context == nullptr) {
     return false;
   }
-  return ca_context_play(context, kBeepSoundId, CA_PROP_EVENT_ID, BeepSoundId(type),
-                         CA_PROP_MEDIA_ROLE, "event", nullptr) == CA_SUCCESS;
+  return ca_context_play(context, kBeepSoundId, CA_PROP_EVENT_ID, BeepSoundId(type), CA_PROP_MEDIA_ROLE, "event",
+                         nullptr) == CA_SUCCESS;
 }
 
 }  // namespace platform

@@ -125,10 +125,8 @@ std::optional<std::string> EvdevScanButton::FindDevice(uint16_t key, std::string
     if (name && std::string_view(name) == kUinputKeyboardName) continue;
     if (libevdev_has_event_code(device.get(), EV_KEY, key) == 1) return path;
   }
-  error = "no input device in " + folder + " has " + KeyName(key) + " (" + std::to_string(examined) +
-          " examined";
-  if (unreadable > 0)
-    error += ", " + std::to_string(unreadable) + " not readable, such as " + firstRefusal;
+  error = "no input device in " + folder + " has " + KeyName(key) + " (" + std::to_string(examined) + " examined";
+  if (unreadable > 0) error += ", " + std::to_string(unreadable) + " not readable, such as " + firstRefusal;
   error += ")";
   return std::nullopt;
 }

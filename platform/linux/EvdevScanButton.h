@@ -59,7 +59,7 @@ class EvdevScanButton final : public IHotKeys {
   // Opens the device at path. Returns null, with the reason in error, when it cannot be
   // opened, is no input device, has no key keys.scan, or cannot be grabbed.
   static std::unique_ptr<EvdevScanButton> Open(const std::string& path, DeviceGrab grab, ScanKeys keys,
-                                                std::string& error);
+                                               std::string& error);
   // A key code from its name ("KEY_ENTER", "BTN_TRIGGER") or its number; nothing for an
   // unknown name. For a command line that names the scan button's key.
   static std::optional<uint16_t> KeyCodeFromName(const std::string& name);

@@ -80,13 +80,11 @@ std::vector<KeyStep> CharacterKeySteps(const KeyLayout& layout, uint32_t charact
 // after it goes up: the prefix 41 types "a" on every layout. Any other virtual key (Enter,
 // Tab, the function keys) is its Linux key. Empty for a virtual key without key, and for a
 // character the layout cannot type; that character then goes to *missing when given.
-std::vector<KeyStep> VirtualKeyKeySteps(const KeyLayout& layout, uint8_t vk, KeyMove move,
-                                        uint32_t* missing = nullptr);
+std::vector<KeyStep> VirtualKeyKeySteps(const KeyLayout& layout, uint8_t vk, KeyMove move, uint32_t* missing = nullptr);
 
 // The key events that type a text, character after character. The characters the layout
 // cannot type are left out and go to missing, in order, each as often as it occurs.
-std::vector<KeyStep> TextKeySteps(const KeyLayout& layout, std::u32string_view text,
-                                  std::vector<uint32_t>& missing);
+std::vector<KeyStep> TextKeySteps(const KeyLayout& layout, std::u32string_view text, std::vector<uint32_t>& missing);
 
 // Where the layout comes from, first match wins: the command line's LAYOUT[:VARIANT] (empty:
 // not given), the variables XKB_DEFAULT_LAYOUT and XKB_DEFAULT_VARIANT (null: not set), the

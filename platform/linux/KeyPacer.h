@@ -128,7 +128,7 @@ class KeyPacer {
   size_t currentIndex_ = 0;
   uint64_t currentGroup_ = 0;
   uint64_t nextGroup_ = 1;
-  uint64_t refusedGroup_ = 0;  // the group a refused key event ended; 0: none
+  uint64_t refusedGroup_ = 0;    // the group a refused key event ended; 0: none
   bool currentRefused_ = false;  // a key event of the unit being sent was refused
   unsigned unitsTyped_ = 0;      // units typed whole since the count was last reset
   bool refused_ = false;         // a key event was refused since then

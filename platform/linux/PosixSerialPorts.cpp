@@ -68,9 +68,7 @@ int RepresentativeErrno(uint32_t code) {
 // strerror_r comes in two shapes (GNU returns the text, XSI fills the buffer); these
 // overloads accept either.
 [[maybe_unused]] const char* StrErrorResult(const char* text, const char*) { return text; }
-[[maybe_unused]] const char* StrErrorResult(int rc, const char* buffer) {
-  return rc == 0 ? buffer : "";
-}
+[[maybe_unused]] const char* StrErrorResult(int rc, const char* buffer) { return rc == 0 ? buffer : ""; }
 
 // multiplier * size + constant in milliseconds, saturated instead of wrapping: every wait is
 // capped afterwards anyway.
@@ -110,8 +108,7 @@ PosixSerialPorts::Port::~Port() {
   if (fd) ::ioctl(fd.Get(), TIOCNXCL);
 }
 
-PosixSerialPorts::PosixSerialPorts(std::string com1Device)
-    : com1Device_(std::move(com1Device)) {}
+PosixSerialPorts::PosixSerialPorts(std::string com1Device) : com1Device_(std::move(com1Device)) {}
 
 PosixSerialPorts::~PosixSerialPorts() = default;
 
@@ -277,8 +274,7 @@ bool PosixSerialPorts::Write(CommHandle h, const uint8_t* data, size_t size, siz
   if (data == nullptr) return Fail(EINVAL);
 
   const CommTimeouts& to = port->timeouts;
-  const uint64_t totalMs = TotalTimeoutMs(to.WriteTotalTimeoutMultiplier,
-                                          to.WriteTotalTimeoutConstant, size);
+  const uint64_t totalMs = TotalTimeoutMs(to.WriteTotalTimeoutMultiplier, to.WriteTotalTimeoutConstant, size);
   const milliseconds wait = totalMs == 0 ? kWriteCap : CappedWait(totalMs, kWriteCap);
   const Clock::time_point deadline = Clock::now() + wait;
 
@@ -316,8 +312,7 @@ bool PosixSerialPorts::Write(CommHandle h, const uint8_t* data, size_t size, siz
 fw::WString PosixSerialPorts::ErrorText(uint32_t error) const {
   if (error == kErrNone) return {};
   // The raw errno of the last failure says more than the code it was mapped to.
-  const int err =
-      (error == lastError_ && lastErrno_ != 0) ? lastErrno_ : RepresentativeErrno(error);
+  const int err = (error == lastError_ && lastErrno_ != 0) ? lastErrno_ : RepresentativeErrno(error);
   if (err == 0) return {};
   char buffer[256] = {};
   const char* text = StrErrorResult(::strerror_r(err, buffer, sizeof buffer), buffer);

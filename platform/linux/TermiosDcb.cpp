@@ -9,14 +9,12 @@ struct BaudSpeed {
   speed_t speed;
 };
 constexpr BaudSpeed kBaudSpeeds[] = {
-    {50, B50},           {75, B75},           {110, B110},         {134, B134},
-    {150, B150},         {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
 };
 
 bool SpeedOfRate(uint32_t rate, speed_t& speed) {
@@ -43,10 +41,18 @@ Dcb DcbOfTermios(const termios& t) {
   Dcb dcb;
   dcb.BaudRate = RateOfSpeed(cfgetospeed(&t));
   switch (t.c_cflag & CSIZE) {
-    case CS5: dcb.ByteSize = 5; break;
-    case CS6: dcb.ByteSize = 6; break;
-    case CS7: dcb.ByteSize = 7; break;
-    default: dcb.ByteSize = 8; break;
+    case CS5:
+      dcb.ByteSize = 5;
+      break;
+    case CS6:
+      dcb.ByteSize = 6;
+      break;
+    case CS7:
+      dcb.ByteSize = 7;
+      break;
+    default:
+      dcb.ByteSize = 8;
+      break;
   }
   if ((t.c_cflag & PARENB) == 0) {
     dcb.Parity = 0;
@@ -70,24 +76,46 @@ bool ApplyDcb(const Dcb& dcb, termios& t) {
   if (!SpeedOfRate(dcb.BaudRate, speed)) return false;
   tcflag_t size = 0;
   switch (dcb.ByteSize) {
-    case 5: size = CS5; break;
-    case 6: size = CS6; break;
-    case 7: size = CS7; break;
-    case 8: size = CS8; break;
-    default: return false;
+    case 5:
+      size = CS5;
+      break;
+    case 6:
+      size = CS6;
+      break;
+    case 7:
+      size = CS7;
+      break;
+    case 8:
+      size = CS8;
+      break;
+    default:
+      return false;
   }
   tcflag_t parity = 0;
   switch (dcb.Parity) {
-    case 0: parity = 0; break;
-    case 1: parity = PARENB | PARODD; break;
-    case 2: parity = PARENB; break;
-    case 3: parity = PARENB | CMSPAR | PARODD; break;
-    case 4: parity = PARENB | CMSPAR; break;
-    default: return false;
+    case 0:
+      parity = 0;
+      break;
+    case 1:
+      parity = PARENB | PARODD;
+      break;
+    case 2:
+      parity = PARENB;
+      break;
+    case 3:
+      parity = PARENB | CMSPAR | PARODD;
+      break;
+    case 4:
+      parity = PARENB | CMSPAR;
+      break;
+    default:
+      return false;
   }
   bool twoStopBits = false;
   switch (dcb.StopBits) {
-    case 0: twoStopBits = false; break;
+    case 0:
+      twoStopBits = false;
+      break;
     case 1:
       if (dcb.ByteSize != 5) return false;
       twoStopBits = true;
@@ -96,11 +124,11 @@ bool ApplyDcb(const Dcb& dcb, termios& t) {
       if (dcb.ByteSize == 5) return false;
       twoStopBits = true;
       break;
-    default: return false;
+    default:
+      return false;
   }
   if (cfsetspeed(&t, speed) != 0) return false;
-  t.c_cflag = (t.c_cflag & ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB)) | size | parity |
-              (twoStopBits ? CSTOPB : 0);
+  t.c_cflag = (t.c_cflag & ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB)) | size | parity | (twoStopBits ? CSTOPB : 0);
   t.c_iflag = dcb.fParity ? (t.c_iflag | INPCK) : (t.c_iflag & ~INPCK);
   return true;
 }

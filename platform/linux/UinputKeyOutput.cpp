@@ -21,8 +21,7 @@ using UinputPtr = UniquePtr<libevdev_uinput, libevdev_uinput_destroy>;
 class LibevdevUinputDevice final : public IUinputDevice {
  public:
   // The uinput device is destroyed before its descriptor is closed (members go in reverse).
-  LibevdevUinputDevice(UniqueFd fd, UinputPtr uinput)
-      : fd_(std::move(fd)), uinput_(std::move(uinput)) {}
+  LibevdevUinputDevice(UniqueFd fd, UinputPtr uinput) : fd_(std::move(fd)), uinput_(std::move(uinput)) {}
 
   bool WriteEvent(uint16_t type, uint16_t code, int32_t value) override {
     return libevdev_uinput_write_event(uinput_.get(), type, code, value) == 0;
@@ -51,7 +50,8 @@ std::unique_ptr<IUinputDevice> CreateUinputKeyboard(const std::string& path, std
   libevdev_enable_event_type(device.get(), EV_KEY);
   // Every key of a PC keyboard, not only those of the virtual-key table: a layout may type a
   // character on any of them (the extra key of ISO keyboards, AltGr).
-  for (unsigned key = KEY_ESC; key <= KEY_MICMUTE; ++key) libevdev_enable_event_code(device.get(), EV_KEY, key, nullptr);
+  for (unsigned key = KEY_ESC; key <= KEY_MICMUTE; ++key)
+    libevdev_enable_event_code(device.get(), EV_KEY, key, nullptr);
 
   libevdev_uinput* raw = nullptr;
   const int rc = libevdev_uinput_create_from_device(device.get(), fd.Get(), &raw);
@@ -59,8 +59,7 @@ std::unique_ptr<IUinputDevice> CreateUinputKeyboard(const std::string& path, std
     error = "cannot create a virtual keyboard on " + path + ": " + std::strerror(-rc);
     return nullptr;
   }
-  return std::make_unique<LibevdevUinputDevice>(std::move(fd),
-                                                UinputPtr(raw));
+  return std::make_unique<LibevdevUinputDevice>(std::move(fd), UinputPtr(raw));
 }
 
 UinputKeyOutput::UinputKeyOutput(std::unique_ptr<IUinputDevice> device, KeyLayout layout, MissingReport report)

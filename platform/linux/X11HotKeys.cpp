@@ -96,8 +96,7 @@ std::vector<unsigned> X11HotKeys::Impl::KeycodesFor(unsigned vk) const {
   int maxKeycode = 0;
   XDisplayKeycodes(display.get(), &minKeycode, &maxKeycode);
   const auto inRange = [&](unsigned keycode) {
-    return keycode != 0 && keycode >= static_cast<unsigned>(minKeycode) &&
-           keycode <= static_cast<unsigned>(maxKeycode);
+    return keycode != 0 && keycode >= static_cast<unsigned>(minKeycode) && keycode <= static_cast<unsigned>(maxKeycode);
   };
   if (auto key = LinuxKeyForVk(static_cast<uint8_t>(vk))) {
     const unsigned keycode = *key + kEvdevKeycodeOffset;
@@ -213,8 +212,7 @@ bool X11HotKeys::Register(int id, unsigned modifiers, unsigned vk) {
   {
     ErrorTrap trap(display);
     for (unsigned keycode : keycodes) {
-      XGrabKey(display, static_cast<int>(keycode), AnyModifier, impl_->root, False, GrabModeAsync,
-               GrabModeAsync);
+      XGrabKey(display, static_cast<int>(keycode), AnyModifier, impl_->root, False, GrabModeAsync, GrabModeAsync);
     }
     if (trap.Sync() != 0) {
       // Some of the grabs may have been taken; none of them stays.

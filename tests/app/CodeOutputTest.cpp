@@ -29,9 +29,7 @@ struct Output : ::testing::Test {
     s << in.rdbuf();
     return s.str();
   }
-  void WriteConfig(const std::string& text) {
-    std::ofstream(r.dir.Path() / "Config.ini", std::ios::binary) << text;
-  }
+  void WriteConfig(const std::string& text) { std::ofstream(r.dir.Path() / "Config.ini", std::ios::binary) << text; }
 };
 
 TEST_F(Output, EmitCodeKeyOrder) {
@@ -52,7 +50,10 @@ TEST_F(Output, EmitCodeKeyOrder) {
       {false, true, false, false, u"", u"0D::09", u"", U"<0D></0D><09></09>"},
       {true, false, false, false, u"zz:141", u"", u"A b", U"<41></41>A b"},
       // Control characters from the line are not typed.
-      {false, false, false, false, u"", u"", u"1\x1B[2\x7F" u"3", U"1[23"},
+      {false, false, false, false, u"", u"",
+       u"1\x1B[2\x7F"
+       u"3",
+       U"1[23"},
   };
   for (const auto& c : cases) {
     r.keys = {};
@@ -106,13 +107,15 @@ TEST_F(Output, RoundTripCutsLongTextsTo19) {
 
 TEST_F(Output, LoadTokenRules) {
   r.dlg->m_editPrefix.SetWindowText(u"keep");
-  WriteConfig("NO_SPACE=\r\nADD_TAB=0x\njunk PREFIX:41 42\tSUFFIX=7 ADD_CR=0 ADD_CR=1 "
-              "SUFFIX:" + std::string(40, '1') + "\r\n");
+  WriteConfig(
+      "NO_SPACE=\r\nADD_TAB=0x\njunk PREFIX:41 42\tSUFFIX=7 ADD_CR=0 ADD_CR=1 "
+      "SUFFIX:" +
+      std::string(40, '1') + "\r\n");
   r.dlg->LoadSettings();
   EXPECT_TRUE(r.Checked(IDC_NO_SPACE));  // nothing after the key ticks it
   EXPECT_FALSE(r.Checked(IDC_TAB));
   EXPECT_TRUE(r.Checked(IDC_SUFFIX));
-  EXPECT_TRUE(r.Checked(IDC_CR));  // the later one wins
+  EXPECT_TRUE(r.Checked(IDC_CR));            // the later one wins
   EXPECT_EQ(r.Text(IDC_EDIT_PREFIX), "41");  // a blank ends the token
   // A long word is read as tokens of 31 characters; the text takes at most 20 of the first.
   EXPECT_EQ(r.Text(IDC_EDIT_SUFFIX), std::string(20, '1'));
@@ -134,8 +137,7 @@ TEST_F(Output, OnlyTheFirstMebibyteIsRead) {
 }
 
 TEST_F(Output, MissingFileClearsTheBoxesAndKeepsTheTexts) {
-  for (int id : {IDC_NO_SPACE, IDC_CR, IDC_TAB, IDC_PREFIX, IDC_SUFFIX, IDC_AUTO_HIDE})
-    r.SetCheck(id, true);
+  for (int id : {IDC_NO_SPACE, IDC_CR, IDC_TAB, IDC_PREFIX, IDC_SUFFIX, IDC_AUTO_HIDE}) r.SetCheck(id, true);
   r.dlg->m_editPrefix.SetWindowText(u"41");
   r.dlg->LoadSettings();
   for (int id : {IDC_NO_SPACE, IDC_CR, IDC_TAB, IDC_PREFIX, IDC_SUFFIX, IDC_AUTO_HIDE})

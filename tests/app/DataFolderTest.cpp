@@ -155,15 +155,13 @@ TEST_F(FirstStart, ProblemsAreToldAndNothingElseHappens) {
   Write(dir_.Path() / "blocked", "");
   auto problems = app::PrepareDataFolder({dir_.Path() / "blocked/pelmor", share_, share_});
   ASSERT_EQ(problems.size(), 1u);
-  EXPECT_NE(problems[0].find("cannot make the folder " + (dir_.Path() / "blocked/pelmor").string()),
-            std::string::npos)
+  EXPECT_NE(problems[0].find("cannot make the folder " + (dir_.Path() / "blocked/pelmor").string()), std::string::npos)
       << problems[0];
 
   // The shared sounds are missing: the folder is made, the gap is told.
   problems = app::PrepareDataFolder({user_, share_, dir_.Path() / "nowhere"});
   ASSERT_EQ(problems.size(), 1u);
-  EXPECT_NE(problems[0].find("cannot read the folder " + (dir_.Path() / "nowhere/Sound").string()),
-            std::string::npos)
+  EXPECT_NE(problems[0].find("cannot read the folder " + (dir_.Path() / "nowhere/Sound").string()), std::string::npos)
       << problems[0];
   EXPECT_TRUE(fs::is_directory(user_ / "Sound"));
 

@@ -9,10 +9,9 @@ namespace {
 using namespace res;
 using testing_rig::Rig;
 
-constexpr int kHiddenByHide[] = {IDC_CONNECT,     IDC_EDIT_PREFIX, IDC_PREFIX,    IDC_GETVERSION,
-                                 IDC_TRIGGER,     IDC_RULE,        IDC_READ,      IDC_WRITE,
-                                 IDC_ISO_COUNTRY, IDC_ISO_HEX,     IDC_LED_AFTER_READ, IDC_LED_ON,
-                                 IDC_READ_ONCE,   IDC_USE_TRIGGER};
+constexpr int kHiddenByHide[] = {IDC_CONNECT,        IDC_EDIT_PREFIX, IDC_PREFIX,    IDC_GETVERSION,  IDC_TRIGGER,
+                                 IDC_RULE,           IDC_READ,        IDC_WRITE,     IDC_ISO_COUNTRY, IDC_ISO_HEX,
+                                 IDC_LED_AFTER_READ, IDC_LED_ON,      IDC_READ_ONCE, IDC_USE_TRIGGER};
 
 struct Hidden : ::testing::Test {
   Rig r;

@@ -60,8 +60,7 @@ TEST(MainDialogStart, ControlsAfterConnect) {
   EXPECT_EQ(r.hotKeys.registered[0xBFFF].vk, 0x85u);
   EXPECT_EQ(r.hotKeys.registered[0xBFFF].modifiers, 0x1000u);
   EXPECT_EQ(r.hotKeys.registered[0xBFFE].vk, 0x87u);
-  EXPECT_EQ(r.hotKeys.released,
-            (std::vector<std::pair<unsigned, unsigned>>{{0x1000, 0x85}, {0x1000, 0x87}}));
+  EXPECT_EQ(r.hotKeys.released, (std::vector<std::pair<unsigned, unsigned>>{{0x1000, 0x85}, {0x1000, 0x87}}));
 }
 
 TEST(MainDialogStart, FailedOpenShowsTheBoxAndEndsTheApplication) {
@@ -125,8 +124,7 @@ TEST(MainDialogConnect, SettingFailuresAreLoggedWithTheSystemText) {
   r.serial.failSetTimeouts = true;
   r.serial.failSetState = true;
   r.Start();
-  EXPECT_EQ(r.Log(),
-            "Connected...\r\nTimeout: Fake error 31\r\nCommState: Fake error 31\r\n\r\n");
+  EXPECT_EQ(r.Log(), "Connected...\r\nTimeout: Fake error 31\r\nCommState: Fake error 31\r\n\r\n");
   EXPECT_EQ(r.Text(IDC_CONNECT), "Disconnect");
 }
 

@@ -6,9 +6,8 @@ namespace {
 
 TEST(Options, Good) {
   Options o;
-  EXPECT_EQ(ParseOptions({"--port", "/dev/ttyUSB1", "--headless", "--app-dir", "/tmp/x",
-                          "--power", "gpio:gpiochip0:17", "--keys", "uinput", "--scan-device",
-                          "/dev/input/event3"},
+  EXPECT_EQ(ParseOptions({"--port", "/dev/ttyUSB1", "--headless", "--app-dir", "/tmp/x", "--power", "gpio:gpiochip0:17",
+                          "--keys", "uinput", "--scan-device", "/dev/input/event3"},
                          o),
             std::nullopt);
   EXPECT_EQ(o.port, "/dev/ttyUSB1");
@@ -32,8 +31,8 @@ TEST(Options, Good) {
 
 TEST(Options, KeyOutputAndScanDevice) {
   Options o;
-  EXPECT_EQ(ParseOptions({"--keymap", "de:nodeadkeys", "--key-delay", "1000", "--scan-device", "auto",
-                          "--scan-key", "BTN_TRIGGER"},
+  EXPECT_EQ(ParseOptions({"--keymap", "de:nodeadkeys", "--key-delay", "1000", "--scan-device", "auto", "--scan-key",
+                          "BTN_TRIGGER"},
                          o),
             std::nullopt);
   EXPECT_EQ(o.keymap, "de:nodeadkeys");

@@ -38,7 +38,10 @@ TEST(OutputSettingsTest, TextsAreCutAndEndAtNul) {
     std::string text, written;
   } cases[] = {
       {"12345678901234567890", "1234567890123456789"},  // 20 read, 19 written
-      {std::string("1B:\x01\0\0\0" "41", 9), "1B:\x01"},   // the rest after a NUL is not the text
+      {std::string("1B:\x01\0\0\0"
+                   "41",
+                   9),
+       "1B:\x01"},  // the rest after a NUL is not the text
       {std::string("\0abc", 4), ""},
   };
   for (const auto& c : cases) {
@@ -51,8 +54,8 @@ TEST(OutputSettingsTest, TextsAreCutAndEndAtNul) {
 
 TEST(OutputSettingsTest, ReadingToleratesWhatIsNoSetting) {
   // A later key wins, a long run is cut into tokens, and a flag is off only on '0'.
-  const OutputSettings s = OutputSettings::Parse(
-      "AUTOHIDE=1 AUTOHIDE=0 junk ADD_CR=x PREFIX:" + std::string(40, 'A') + " NO_SPACE=");
+  const OutputSettings s =
+      OutputSettings::Parse("AUTOHIDE=1 AUTOHIDE=0 junk ADD_CR=x PREFIX:" + std::string(40, 'A') + " NO_SPACE=");
   EXPECT_EQ(s.autoHide, false);
   EXPECT_TRUE(s.hideRequested);
   EXPECT_EQ(s.addCr, true);

@@ -27,21 +27,27 @@ TEST(PortProblem, ReasonsInPlainWords) {
     app::PortProblem problem;
     std::string text;
   } cases[] = {
-      {platform::kErrNotFound, {PortFailure::NoDevice, "/dev/ttyUSB0", "", {}, ""},
+      {platform::kErrNotFound,
+       {PortFailure::NoDevice, "/dev/ttyUSB0", "", {}, ""},
        "No such device: /dev/ttyUSB0\nIs the reader plugged in? Pick its port above."},
-      {platform::kErrAccessDenied, {PortFailure::AccessDenied, "/dev/ttyUSB0", "dialout", {}, ""},
+      {platform::kErrAccessDenied,
+       {PortFailure::AccessDenied, "/dev/ttyUSB0", "dialout", {}, ""},
        "Permission denied: /dev/ttyUSB0\nJoin the group dialout (sudo usermod -aG dialout $USER),\n"
        "then log out and in again."},
-      {platform::kErrAccessDenied, {PortFailure::AccessDenied, "/dev/ttyS0", "", {}, ""},
+      {platform::kErrAccessDenied,
+       {PortFailure::AccessDenied, "/dev/ttyS0", "", {}, ""},
        "Permission denied: /dev/ttyS0\nYou may not open this device."},
-      {platform::kErrSharingViolation, {PortFailure::Busy, "/dev/ttyACM0", "", {{812, "minicom"}}, ""},
+      {platform::kErrSharingViolation,
+       {PortFailure::Busy, "/dev/ttyACM0", "", {{812, "minicom"}}, ""},
        "Busy: /dev/ttyACM0\nheld by process 812 (minicom)"},
       {platform::kErrSharingViolation,
        {PortFailure::Busy, "/dev/ttyACM0", "", {{812, "minicom"}, {90, ""}}, ""},
        "Busy: /dev/ttyACM0\nheld by processes 812 (minicom), 90"},
-      {platform::kErrSharingViolation, {PortFailure::Busy, "/dev/ttyACM0", "", {}, ""},
+      {platform::kErrSharingViolation,
+       {PortFailure::Busy, "/dev/ttyACM0", "", {}, ""},
        "Busy: /dev/ttyACM0\nAnother program has it open."},
-      {platform::kErrInvalidParameter, {PortFailure::Other, "/dev/x", "", {}, "Invalid argument\r\n"},
+      {platform::kErrInvalidParameter,
+       {PortFailure::Other, "/dev/x", "", {}, "Invalid argument\r\n"},
        "Cannot open /dev/x\nInvalid argument"},
   };
   for (const Case& c : cases) {
@@ -64,7 +70,8 @@ TEST(PortProblem, HoldersAndGroupAreFoundOnTheSystem) {
   std::filesystem::create_symlink("/dev/null", proc / "90" / "fd" / "0");
   std::filesystem::create_symlink(node, proc / "self" / "fd" / "3");  // not a process number
   std::filesystem::remove(proc / "77" / "fd");
-  std::ofstream(proc / "812" / "comm") << "mini\x1b" << "com\n";
+  std::ofstream(proc / "812" / "comm") << "mini\x1b"
+                                       << "com\n";
   // The device's name may be a link, as /dev/serial/by-id names are.
   std::filesystem::create_symlink(device, dir.Path() / "by-id-reader");
   const std::vector<app::PortHolder> holders = app::ProcessesHolding(proc, dir.Path() / "by-id-reader");

@@ -9,9 +9,8 @@ namespace {
 using namespace res;
 using testing_rig::Rig;
 
-constexpr int kTypeBoxes[] = {IDC_READ_PSK1,    IDC_READ_PSK2,   IDC_READ_KESWIN,
-                              IDC_READ_FLEX,    IDC_READ_ISOFDXB, IDC_READ_FECAVA,
-                              IDC_READ_AVID,    IDC_READ_ASK};
+constexpr int kTypeBoxes[] = {IDC_READ_PSK1,    IDC_READ_PSK2,   IDC_READ_KESWIN, IDC_READ_FLEX,
+                              IDC_READ_ISOFDXB, IDC_READ_FECAVA, IDC_READ_AVID,   IDC_READ_ASK};
 
 struct Config : ::testing::Test {
   Rig r;
@@ -26,8 +25,7 @@ struct Config : ::testing::Test {
 };
 
 TEST_F(Config, WriteSendsTheExactBytes) {
-  for (int id : {IDC_USE_TRIGGER, IDC_LED_ON, IDC_ISO_HEX, IDC_READ_PSK1, IDC_READ_ASK})
-    r.SetCheck(id, true);
+  for (int id : {IDC_USE_TRIGGER, IDC_LED_ON, IDC_ISO_HEX, IDC_READ_PSK1, IDC_READ_ASK}) r.SetCheck(id, true);
   r.Click(IDC_WRITE);
   EXPECT_EQ(r.serial.Written(), "cA00181xxxx\rr8100\r");
   // One write per byte: 12 for the configuration command, 6 for the tag types.
@@ -118,7 +116,9 @@ TEST_F(Config, TagTypeReply) {
   EXPECT_TRUE(r.Checked(IDC_READ_PSK2));
   EXPECT_TRUE(r.Checked(IDC_READ_ASK));
   EXPECT_TRUE(r.Checked(IDC_HDX));
-  r.Line("R000000" "80");
+  r.Line(
+      "R000000"
+      "80");
   EXPECT_TRUE(Visible(IDC_HDX));
   EXPECT_FALSE(r.Checked(IDC_HDX));
 }

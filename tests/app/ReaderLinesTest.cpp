@@ -29,8 +29,7 @@ struct Connected : ::testing::Test {
       std::ofstream(r.dir.Path() / "Sound" / f) << "RIFF";
   }
   std::string Played(size_t i) {
-    return i < r.sound.played.size() ? std::filesystem::path(r.sound.played[i]).filename().string()
-                                     : "";
+    return i < r.sound.played.size() ? std::filesystem::path(r.sound.played[i]).filename().string() : "";
   }
 };
 

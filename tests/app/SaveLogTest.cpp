@@ -25,7 +25,9 @@ TEST(MainDialogSaveLog, WritesTheShownTextWithALineBreakAtTheEnd) {
       // The last line gets its line break.
       {u"Tag found! (AB) \r\nCode: AB", "Tag found! (AB) \nCode: AB\n"},
       // Characters beyond ASCII in UTF-8; a lone carriage return stays what it is.
-      {u"Gr\u00FC\u00DFe\r", "Gr\xC3\xBC\xC3\x9F" "e\r\n"},
+      {u"Gr\u00FC\u00DFe\r",
+       "Gr\xC3\xBC\xC3\x9F"
+       "e\r\n"},
       {u"", ""},
   };
   Rig r;

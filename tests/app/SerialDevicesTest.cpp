@@ -25,13 +25,15 @@ class FakeMachine {
     const fs::path platformBus = Sys("bus/platform");
     const fs::path pnpBus = Sys("bus/pnp");
     const fs::path serialBase = Sys("bus/serial-base");
-    for (const auto& bus : {usbBus, usbSerialBus, platformBus, pnpBus, serialBase})
-      fs::create_directories(bus);
+    for (const auto& bus : {usbBus, usbSerialBus, platformBus, pnpBus, serialBase}) fs::create_directories(bus);
 
     // An FTDI adapter: tty -> usb-serial port -> interface -> USB device.
     const fs::path ftdi = Sys("devices/pci0000:00/0000:00:14.0/usb1/1-2");
-    UsbDevice(ftdi, {{"idVendor", "0403"}, {"idProduct", "6001"}, {"manufacturer", "FTDI"},
-                     {"product", "FT232R USB UART"}, {"serial", "A600ABCD"}});
+    UsbDevice(ftdi, {{"idVendor", "0403"},
+                     {"idProduct", "6001"},
+                     {"manufacturer", "FTDI"},
+                     {"product", "FT232R USB UART"},
+                     {"serial", "A600ABCD"}});
     SerialPort(ftdi / "1-2:1.0" / "ttyUSB0", usbSerialBus, "ttyUSB0");
 
     // A second adapter that gives no strings, and a third: their numbers order them.
@@ -81,16 +83,12 @@ class FakeMachine {
     fs::create_symlink("../../ttyUSB7", ById() / "usb-Gone_Adapter-if00-port0");
   }
 
-  app::SerialDeviceFolders Folders() const {
-    return {Sys("class/tty"), dir_.Path() / "dev", ById()};
-  }
+  app::SerialDeviceFolders Folders() const { return {Sys("class/tty"), dir_.Path() / "dev", ById()}; }
   fs::path Sys(const std::string& rel) const { return dir_.Path() / "sys" / rel; }
   fs::path ById() const { return dir_.Path() / "dev" / "serial" / "by-id"; }
 
  private:
-  static void Write(const fs::path& file, const std::string& text) {
-    std::ofstream(file) << text << "\n";
-  }
+  static void Write(const fs::path& file, const std::string& text) { std::ofstream(file) << text << "\n"; }
   void UsbDevice(const fs::path& dir, const std::vector<std::pair<std::string, std::string>>& attrs) {
     Device(dir, Sys("bus/usb"));
     for (const auto& [name, value] : attrs) Write(dir / name, value);
@@ -133,8 +131,7 @@ TEST(SerialDevices, ListsHardwareTtysInNumberOrder) {
   FakeMachine m;
   const auto devices = app::ListSerialDevices(m.Folders());
   // No empty 8250 slots, no consoles; ttyUSB2 before ttyUSB10.
-  EXPECT_EQ(Names(devices),
-            (std::vector<std::string>{"ttyACM0", "ttyS0", "ttyS1", "ttyUSB0", "ttyUSB2", "ttyUSB10"}));
+  EXPECT_EQ(Names(devices), (std::vector<std::string>{"ttyACM0", "ttyS0", "ttyS1", "ttyUSB0", "ttyUSB2", "ttyUSB10"}));
 }
 
 TEST(SerialDevices, UsbAdapterIdentityAndStableNames) {
@@ -195,8 +192,15 @@ TEST(SerialDevices, MissingFoldersGiveAnEmptyList) {
 }
 
 TEST(SerialDevices, ListingLines) {
-  SerialDevice ftdi{"ttyUSB0", "/dev/ttyUSB0", "usb", "0403", "6001", "FTDI", "FT232R USB UART",
-                    "A600ABCD", {"/dev/serial/by-id/usb-FTDI-if00-port0"}};
+  SerialDevice ftdi{"ttyUSB0",
+                    "/dev/ttyUSB0",
+                    "usb",
+                    "0403",
+                    "6001",
+                    "FTDI",
+                    "FT232R USB UART",
+                    "A600ABCD",
+                    {"/dev/serial/by-id/usb-FTDI-if00-port0"}};
   EXPECT_EQ(app::DescribeSerialDevice(ftdi),
             "/dev/ttyUSB0  usb 0403:6001  FTDI FT232R USB UART  serial A600ABCD  "
             "/dev/serial/by-id/usb-FTDI-if00-port0");
@@ -211,8 +215,7 @@ TEST(SerialDevices, ListingLines) {
   EXPECT_EQ(app::DescribeSerialDevice(board), "/dev/ttyS0  pnp");
 
   // A device's own strings cannot send escape sequences to the terminal.
-  SerialDevice hostile{"ttyACM1", "/dev/ttyACM1", "usb", "2341", "0043", "Maker\x1b[2J", "Uno\r\n",
-                       "1\x07", {}};
+  SerialDevice hostile{"ttyACM1", "/dev/ttyACM1", "usb", "2341", "0043", "Maker\x1b[2J", "Uno\r\n", "1\x07", {}};
   EXPECT_EQ(app::DescribeSerialDevice(hostile), "/dev/ttyACM1  usb 2341:0043  Maker?[2J Uno??  serial 1?");
 }
 

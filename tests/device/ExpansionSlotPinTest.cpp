@@ -144,15 +144,14 @@ TEST(ExpansionSlotPinService, RequestLayouts) {
   ASSERT_EQ(sets.size(), 1u);
   ASSERT_EQ(sets[0].in.size(), 16u);
   EXPECT_EQ(sets[0].outSize, 4u);
-  EXPECT_EQ((std::vector<uint32_t>{WordOf(sets[0].in, 0), WordOf(sets[0].in, 1),
-                                   WordOf(sets[0].in, 2), WordOf(sets[0].in, 3)}),
+  EXPECT_EQ((std::vector<uint32_t>{WordOf(sets[0].in, 0), WordOf(sets[0].in, 1), WordOf(sets[0].in, 2),
+                                   WordOf(sets[0].in, 3)}),
             (std::vector<uint32_t>{71, 1, handle, 1}));
   const auto gets = p.io.CallsOf(kGetPinLevel);
   ASSERT_EQ(gets.size(), 1u);
   ASSERT_EQ(gets[0].in.size(), 12u);
-  EXPECT_EQ(
-      (std::vector<uint32_t>{WordOf(gets[0].in, 0), WordOf(gets[0].in, 1), WordOf(gets[0].in, 2)}),
-      (std::vector<uint32_t>{71, 1, handle}));
+  EXPECT_EQ((std::vector<uint32_t>{WordOf(gets[0].in, 0), WordOf(gets[0].in, 1), WordOf(gets[0].in, 2)}),
+            (std::vector<uint32_t>{71, 1, handle}));
 }
 
 TEST(ExpansionSlotPinService, AnswersMapToResults) {
@@ -168,8 +167,7 @@ TEST(ExpansionSlotPinService, AnswersMapToResults) {
     p.io.allocateStatus = c.word;
     EXPECT_EQ(p.pins.AllocatePin(kReaderPowerPin, true), c.result) << "allocate status " << c.word;
   }
-  const Case set[] = {
-      {0, kPinOk}, {1, kPinInvalid}, {3, kPinInvalid}, {2, kPinFailed}, {8, kPinFailed}};
+  const Case set[] = {{0, kPinOk}, {1, kPinInvalid}, {3, kPinInvalid}, {2, kPinFailed}, {8, kPinFailed}};
   for (const Case& c : set) {
     SlotDevice device;
     Process p(device, 1);
@@ -246,15 +244,12 @@ struct PinRow {
 };
 
 constexpr PinRow kPinRows[] = {
-    {0, 63, 0, false, false, 0, 13},    {1, 64, 1, false, false, 2, 15},
-    {2, 65, 2, false, false, 0, 11},    {3, 66, 3, false, false, 2, 16},
-    {4, 73, 10, false, false, 2, 2},    {5, 75, 12, false, false, 2, 1},
-    {6, 96, 33, false, false, 0, 26},   {7, 67, 4, true, false, 2, 0},
-    {8, 69, 6, true, true, 0x0C, 15},   {9, 70, 7, true, false, 1, 31},
-    {10, 71, 8, true, true, 0x0C, 11},  {11, 72, 9, true, false, 2, 13},
-    {12, 74, 11, true, true, 0x2B0, 3}, {13, 76, 13, true, true, 0x2B0, 4},
-    {14, 90, 27, true, false, 0, 23},   {15, 92, 29, true, false, 0, 24},
-    {16, 94, 31, true, false, 0, 25},
+    {0, 63, 0, false, false, 0, 13},    {1, 64, 1, false, false, 2, 15},    {2, 65, 2, false, false, 0, 11},
+    {3, 66, 3, false, false, 2, 16},    {4, 73, 10, false, false, 2, 2},    {5, 75, 12, false, false, 2, 1},
+    {6, 96, 33, false, false, 0, 26},   {7, 67, 4, true, false, 2, 0},      {8, 69, 6, true, true, 0x0C, 15},
+    {9, 70, 7, true, false, 1, 31},     {10, 71, 8, true, true, 0x0C, 11},  {11, 72, 9, true, false, 2, 13},
+    {12, 74, 11, true, true, 0x2B0, 3}, {13, 76, 13, true, true, 0x2B0, 4}, {14, 90, 27, true, false, 0, 23},
+    {15, 92, 29, true, false, 0, 24},   {16, 94, 31, true, false, 0, 25},
 };
 
 TEST(ExpansionSlotPinTable, ServiceGetsTheSlotPin) {

@@ -26,8 +26,8 @@ class TempDir {
  public:
   TempDir() {
     static std::atomic<int> counter{0};
-    path_ = fs::temp_directory_path() /
-            ("pelmor-device-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+    path_ =
+        fs::temp_directory_path() / ("pelmor-device-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
     fs::create_directories(path_);
   }
   ~TempDir() {
@@ -71,8 +71,7 @@ TEST(LinuxKernelIoControl, ModelNameFromDeviceTreeOrDmi) {
     if (!ok) continue;
     EXPECT_EQ(returned, (c.model->size() + 1) * 2);
     std::u16string text;
-    for (size_t i = 0; i + 1 < returned; i += 2)
-      text.push_back(static_cast<char16_t>(out[i] | (out[i + 1] << 8)));
+    for (size_t i = 0; i + 1 < returned; i += 2) text.push_back(static_cast<char16_t>(out[i] | (out[i + 1] << 8)));
     EXPECT_EQ(text, *c.model + u'\0');
   }
 }
@@ -93,8 +92,7 @@ TEST(DevMemPorts, MapsPhysicalMemoryFromTheDevice) {
   DevMemPorts ports(mem);
   void* reservation = ports.Reserve(4096);
   ASSERT_NE(reservation, nullptr);
-  auto* mapped =
-      static_cast<volatile uint8_t*>(ports.Map(reservation, 0x1000, 4096, AddressSpace::kPhysical));
+  auto* mapped = static_cast<volatile uint8_t*>(ports.Map(reservation, 0x1000, 4096, AddressSpace::kPhysical));
   ASSERT_EQ(static_cast<volatile void*>(mapped), reservation);
   EXPECT_EQ(mapped[0], 0x2A);
   mapped[1] = 0x55;
@@ -140,8 +138,7 @@ TEST(LockFileMutex, IsExclusiveBetweenHandlesAndTimesOut) {
 
 TEST(LinuxExpansionSlotPin, WorkaboutProModelWithoutKernelWindowsFails) {
   TempDir dir;
-  LinuxKernelIoControl io(dir.Write("model", std::string("WORKABOUT PRO\0", 14)),
-                          dir.Path() / "none");
+  LinuxKernelIoControl io(dir.Write("model", std::string("WORKABOUT PRO\0", 14)), dir.Path() / "none");
   DevMemPorts memory(dir.Path() / "no-mem");
   LockFileMutex mutex(dir.Path());
   fake::RecordingDebugOut debug;
@@ -152,14 +149,12 @@ TEST(LinuxExpansionSlotPin, WorkaboutProModelWithoutKernelWindowsFails) {
                 pins, [&](const std::u16string& t) { log += t; }, [](unsigned) {}),
             -1);
   EXPECT_EQ(log, u"The function failed\r\n");
-  EXPECT_NE(debug.text.find("VirtualCopy failed! AllocateGPIO: DRIVER_GLOBALS_U_VIRTUAL"),
-            std::string::npos);
+  EXPECT_NE(debug.text.find("VirtualCopy failed! AllocateGPIO: DRIVER_GLOBALS_U_VIRTUAL"), std::string::npos);
 }
 
 TEST(LinuxExpansionSlotPin, AnyOtherModelHasNoBackend) {
   TempDir dir;
-  LinuxKernelIoControl io(dir.Path() / "none",
-                          dir.Write("product_name", "Standard PC (Q35 + ICH9, 2009)\n"));
+  LinuxKernelIoControl io(dir.Path() / "none", dir.Write("product_name", "Standard PC (Q35 + ICH9, 2009)\n"));
   DevMemPorts memory(dir.Path() / "no-mem");
   LockFileMutex mutex(dir.Path());
   fake::RecordingDebugOut debug;

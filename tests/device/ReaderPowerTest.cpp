@@ -15,8 +15,7 @@ namespace {
 using namespace device;
 
 const std::u16string kFailed = u"The function failed\r\n";
-const std::u16string kInvalid =
-    u"An invalid pin was selected,\r\n \t\t\t\t     or an attempt to set an input pin.\r\n";
+const std::u16string kInvalid = u"An invalid pin was selected,\r\n \t\t\t\t     or an attempt to set an input pin.\r\n";
 const std::u16string kInUse = u"The %GPIO pin is already in use.\r\n";
 const std::u16string kUndefined = u"Undefined error.\r\n";
 const std::u16string kNoAccess = u"failed to gain access to pin 71\r\n";
@@ -31,8 +30,7 @@ struct Outcome {
 Outcome On(IPinAccess& pins) {
   Outcome o;
   o.result = SwitchReaderOn(
-      pins, [&](const std::u16string& t) { o.log += t; },
-      [&](unsigned ms) { o.sleeps.push_back(ms); });
+      pins, [&](const std::u16string& t) { o.log += t; }, [&](unsigned ms) { o.sleeps.push_back(ms); });
   return o;
 }
 
@@ -43,9 +41,8 @@ Outcome Off(IPinAccess& pins) {
 }
 
 TEST(PinErrorText, TextOfEachResultCode) {
-  const std::pair<int, std::u16string> cases[] = {
-      {0, u""},        {1, kFailed},     {2, kInvalid},   {3, kInUse},
-      {4, kUndefined}, {-1, kUndefined}, {15, kUndefined}};
+  const std::pair<int, std::u16string> cases[] = {{0, u""},        {1, kFailed},     {2, kInvalid},   {3, kInUse},
+                                                  {4, kUndefined}, {-1, kUndefined}, {15, kUndefined}};
   for (const auto& [code, text] : cases) {
     EXPECT_EQ(PinErrorText(code), text) << code;
     std::u16string logged;
@@ -96,16 +93,7 @@ TEST(SwitchReader, StepsResultsAndLog) {
       {"on, no backend", kOn, 1, 0, -1, 0, -1, {"reserve 10"}, kFailed, {}},
       {"on, unknown code", kOn, 9, 0, -1, 0, -1, {"reserve 10"}, kUndefined, {}},
       // Used to keep the pin held, so every later switch failed as "already in use".
-      {"on, set fails",
-       kOn,
-       0,
-       2,
-       -1,
-       0,
-       -1,
-       {"reserve 10", "set 10 high", "give up 10"},
-       kInvalid,
-       {}},
+      {"on, set fails", kOn, 0, 2, -1, 0, -1, {"reserve 10", "set 10 high", "give up 10"}, kInvalid, {}},
       {"on, set and give-up fail",
        kOn,
        0,
@@ -124,16 +112,7 @@ TEST(SwitchReader, StepsResultsAndLog) {
       {"off, reads high", kOff, 0, 0, 1, 0, -1, allOff, kNoAccess, {}},
       {"off, reads neither", kOff, 0, 0, 2, 0, 0, allOff, u"", {}},
       {"off, pin held elsewhere", kOff, 3, 0, -1, 0, -1, {"reserve 10"}, kInUse, {}},
-      {"off, set fails",
-       kOff,
-       0,
-       1,
-       -1,
-       0,
-       -1,
-       {"reserve 10", "set 10 low", "give up 10"},
-       kFailed,
-       {}},
+      {"off, set fails", kOff, 0, 1, -1, 0, -1, {"reserve 10", "set 10 low", "give up 10"}, kFailed, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -300,8 +279,7 @@ struct GpioRig {
   FakeGpioLine* line;
   GpioPins pins;
   GpioRig() : GpioRig(std::make_unique<FakeGpioLine>()) {}
-  explicit GpioRig(std::unique_ptr<FakeGpioLine> l)
-      : line(l.get()), pins("gpiochip0", 17, std::move(l)) {}
+  explicit GpioRig(std::unique_ptr<FakeGpioLine> l) : line(l.get()), pins("gpiochip0", 17, std::move(l)) {}
 };
 
 TEST(GpioPins, RequestsTheLineOnlyDuringASwitch) {
@@ -309,9 +287,8 @@ TEST(GpioPins, RequestsTheLineOnlyDuringASwitch) {
   EXPECT_EQ(On(rig.pins).result, 0);
   EXPECT_EQ(Off(rig.pins).result, 0);
   EXPECT_EQ(rig.line->calls,
-            (std::vector<std::string>{"open gpiochip0 17", "request pelmor as-is", "output 1",
-                                      "release", "close", "open gpiochip0 17",
-                                      "request pelmor as-is", "output 0", "release", "close"}));
+            (std::vector<std::string>{"open gpiochip0 17", "request pelmor as-is", "output 1", "release", "close",
+                                      "open gpiochip0 17", "request pelmor as-is", "output 0", "release", "close"}));
   EXPECT_FALSE(rig.line->open);
 }
 
@@ -424,8 +401,7 @@ TEST(MakePinAccess, ModesOfThePowerOption) {
 TEST(MakePinAccess, SimModeUsesTheHooks) {
   bool supply = false;
   std::string error;
-  const auto pins =
-      MakePinAccess("sim", {[&](bool on) { supply = on; }, [&] { return supply; }}, error);
+  const auto pins = MakePinAccess("sim", {[&](bool on) { supply = on; }, [&] { return supply; }}, error);
   ASSERT_NE(pins, nullptr);
   EXPECT_EQ(On(*pins).result, 0);
   EXPECT_TRUE(supply);

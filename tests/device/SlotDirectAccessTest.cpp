@@ -144,8 +144,7 @@ TEST_F(DirectAccess, FailingMappingsFailTheReservationWithDebugLines) {
   const Case cases[] = {
       {"reserving", true, nullptr,
        "@VirtualAlloc failed! AllocateGPIO: DRIVER_GLOBALS_U_VIRTUAL : size=0x200, (0x57)\r\n"},
-      {"driver globals", false,
-       [](uint32_t at, size_t size) { return at == kDriverGlobals && size == 512; },
+      {"driver globals", false, [](uint32_t at, size_t size) { return at == kDriverGlobals && size == 512; },
        "@VirtualCopy failed! AllocateGPIO: DRIVER_GLOBALS_U_VIRTUAL : "
        "addr=0xa0101000, offset=0x0(0x57)\r\n"},
       {"GPIO block", false, [](uint32_t at, size_t) { return at == kGpioBlock; },
@@ -153,8 +152,7 @@ TEST_F(DirectAccess, FailingMappingsFailTheReservationWithDebugLines) {
        "addr=0xbce00000, offset=0x0(0x57)\r\n"},
       {"companion window", false, [](uint32_t at, size_t) { return at == kCompanionWindow; },
        "MediaQ1188 VirtualCopy failed! 57\r\n"},
-      {"ownership page", false,
-       [](uint32_t at, size_t size) { return at == kDriverGlobals && size == 4096; },
+      {"ownership page", false, [](uint32_t at, size_t size) { return at == kDriverGlobals && size == 4096; },
        "@VirtualCopy failed! ExpansionSlotPin Initialize : pDriverGlobals : "
        "addr=0xa0101000, offset=0x0(0x57)\r\n"},
   };
@@ -198,9 +196,8 @@ TEST(SlotMemory, AnAddressInsideAPageIsReachedThroughAPageMore) {
 
   ports.failMap = [](uint32_t, size_t) { return true; };
   EXPECT_FALSE(MapKernelWindow(ports, debug, 512, "test window", 0x10000010));
-  EXPECT_NE(
-      debug.text.find("VirtualCopy failed! test window : addr=0x10000010, offset=0x10(0x57)\r\n"),
-      std::string::npos)
+  EXPECT_NE(debug.text.find("VirtualCopy failed! test window : addr=0x10000010, offset=0x10(0x57)\r\n"),
+            std::string::npos)
       << debug.text;
   EXPECT_EQ(ports.LiveReservations(), 0u);
 

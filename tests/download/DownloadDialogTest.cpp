@@ -102,8 +102,9 @@ struct Download : ::testing::Test {
   }
   // The frame of record r of the file made.
   std::string Frame(size_t r) {
-    return "I" + std::string(file.begin() + static_cast<std::ptrdiff_t>(r * kRecordSize),
-                             file.begin() + static_cast<std::ptrdiff_t>(r * kRecordSize + kRecordSentSize)) +
+    return "I" +
+           std::string(file.begin() + static_cast<std::ptrdiff_t>(r * kRecordSize),
+                       file.begin() + static_cast<std::ptrdiff_t>(r * kRecordSize + kRecordSentSize)) +
            "\r";
   }
   // The writes of a whole run: status query, first part, "I1", second part, "I2".
@@ -237,7 +238,7 @@ TEST_F(Download, StatusLetters) {
     const char* letters;
     Calls before;  // the writes before the first record
   } cases[] = {
-      {"E", {"I\r"}},                // ready: records at once
+      {"E", {"I\r"}},                  // ready: records at once
       {"CE", {"I\r", "I0\r", "I\r"}},  // loading mode first, then ask again
       {"DE", {"I\r", "I0\r", "I\r"}},
       {"DDE", {"I\r", "I0\r", "I\r", "I0\r", "I\r"}},
@@ -557,7 +558,7 @@ TEST_F(Download, RecordWithAControlCharacterIsNamedInTheLogBeforeTheErrorBox) {
     size_t record;  // the record spoilt, from 0
     size_t at;      // and where
     uint8_t byte;
-    size_t sent;    // writes of a whole run made before it
+    size_t sent;  // writes of a whole run made before it
     const char* line;
   } cases[] = {
       {"carriage return in the first part", 3, 1, 20, '\r', 2,
@@ -772,12 +773,12 @@ TEST_F(Download, FileChoiceFailures) {
     std::u16string box;
   } cases[] = {
       {u"", u"File path is empty, \r\nselect file and press download."},
-      {u"missing.EHX", u"File could not be opened.\r\n\"" + fw::FromUtf8(folder) +
-                           u"/missing.EHX\".File probably already opened."},
-      {u"pipe.EHX", u"File could not be opened.\r\n\"" + fw::FromUtf8(folder) +
-                        u"/pipe.EHX\".File probably already opened."},
-      {u"held.EHX", u"File could not be opened.\r\n\"" + fw::FromUtf8(folder) +
-                        u"/held.EHX\".File probably already opened."},
+      {u"missing.EHX",
+       u"File could not be opened.\r\n\"" + fw::FromUtf8(folder) + u"/missing.EHX\".File probably already opened."},
+      {u"pipe.EHX",
+       u"File could not be opened.\r\n\"" + fw::FromUtf8(folder) + u"/pipe.EHX\".File probably already opened."},
+      {u"held.EHX",
+       u"File could not be opened.\r\n\"" + fw::FromUtf8(folder) + u"/held.EHX\".File probably already opened."},
       {u"sub", u"File could not be opened.\r\n\"" + fw::FromUtf8(folder) + u"/sub\".File probably already opened."},
   };
   std::filesystem::create_directory(dir.Path() / "sub");
@@ -919,10 +920,9 @@ TEST_F(Download, StatusControlNamesEveryStep) {
     statuses.push_back(fw::ToUtf8(Status()));
     return willing(frame);
   });
-  EXPECT_EQ(statuses, (Calls{"DL_STATE_STATUS", "DL_STATE_STATUS_WAIT", "DL_STATE_SEND_STR1",
-                             "DL_STATE_SEND_STR1_WAIT", "DL_STATE_SEND_I1", "DL_STATE_SEND_I1_WAIT",
-                             "DL_STATE_SEND_STR2", "DL_STATE_SEND_STR2_WAIT", "DL_STATE_SEND_I2",
-                             "DL_STATE_SEND_I2_WAIT", "DL_STATE_OK"}));
+  EXPECT_EQ(statuses, (Calls{"DL_STATE_STATUS", "DL_STATE_STATUS_WAIT", "DL_STATE_SEND_STR1", "DL_STATE_SEND_STR1_WAIT",
+                             "DL_STATE_SEND_I1", "DL_STATE_SEND_I1_WAIT", "DL_STATE_SEND_STR2",
+                             "DL_STATE_SEND_STR2_WAIT", "DL_STATE_SEND_I2", "DL_STATE_SEND_I2_WAIT", "DL_STATE_OK"}));
   EXPECT_FALSE(W()->Control(IDC_DL_STATE)->visible);
 }
 

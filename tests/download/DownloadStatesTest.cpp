@@ -77,18 +77,33 @@ TEST(DownloadStates, AnswerTable) {
   for (const auto& row : rows)
     EXPECT_EQ(StateAfterAnswer(row.state, row.line, row.ready), row.next) << row.state << " " << row.line;
   // A line with a NUL before its end is judged by its end like any other.
-  EXPECT_EQ(StateAfterAnswer(DL_STATE_SEND_STR1_WAIT, std::string("I\0OK", 4), DL_STATE_SEND_STR1),
-            DL_STATE_SEND_STR1);
+  EXPECT_EQ(StateAfterAnswer(DL_STATE_SEND_STR1_WAIT, std::string("I\0OK", 4), DL_STATE_SEND_STR1), DL_STATE_SEND_STR1);
 }
 
 TEST(DownloadStates, NamesAndStatusTexts) {
   const char* const names[] = {
-      "DL_STATE_IDLE",        "DL_STATE_INIT",          "DL_STATE_STATUS",         "DL_STATE_STATUS_WAIT",
-      "DL_STATE_BOOT_MODE",   "DL_STATE_BOOT_MODE_WAIT", "DL_STATE_SEND_STR1",     "DL_STATE_SEND_STR1_WAIT",
-      nullptr,                nullptr,                  "DL_STATE_SEND_I1",        "DL_STATE_SEND_I1_WAIT",
-      "DL_STATE_SEND_STR2",   "DL_STATE_SEND_STR2_WAIT", "DL_STATE_SEND_I2",       "DL_STATE_SEND_I2_WAIT",
-      "DL_STATE_NO_ANSWER",   "DL_STATE_OK",            "DL_STATE_FW_TOO_OLD",     "DL_STATE_ERROR",
-      "DL_STATE_CLOSE",       nullptr,
+      "DL_STATE_IDLE",
+      "DL_STATE_INIT",
+      "DL_STATE_STATUS",
+      "DL_STATE_STATUS_WAIT",
+      "DL_STATE_BOOT_MODE",
+      "DL_STATE_BOOT_MODE_WAIT",
+      "DL_STATE_SEND_STR1",
+      "DL_STATE_SEND_STR1_WAIT",
+      nullptr,
+      nullptr,
+      "DL_STATE_SEND_I1",
+      "DL_STATE_SEND_I1_WAIT",
+      "DL_STATE_SEND_STR2",
+      "DL_STATE_SEND_STR2_WAIT",
+      "DL_STATE_SEND_I2",
+      "DL_STATE_SEND_I2_WAIT",
+      "DL_STATE_NO_ANSWER",
+      "DL_STATE_OK",
+      "DL_STATE_FW_TOO_OLD",
+      "DL_STATE_ERROR",
+      "DL_STATE_CLOSE",
+      nullptr,
   };
   for (int state = 0; state <= kHighestStoredState; ++state) {
     const char* name = names[state];

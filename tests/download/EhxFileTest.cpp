@@ -98,9 +98,9 @@ TEST(EhxFile, FirmwareExtension) {
     const char* name;
     bool firmware;
   } cases[] = {
-      {"image.EHX", true},  {".EHX", true},       {"a.b.EHX", true},   {"image.ehx", false},
-      {"image.Ehx", false}, {"EHX", false},       {"a.EHX.bak", false}, {"a.EHX ", false},
-      {"a.", false},        {"aEHX", false},      {"", false},
+      {"image.EHX", true},  {".EHX", true},  {"a.b.EHX", true},    {"image.ehx", false},
+      {"image.Ehx", false}, {"EHX", false},  {"a.EHX.bak", false}, {"a.EHX ", false},
+      {"a.", false},        {"aEHX", false}, {"", false},
   };
   for (const auto& c : cases) EXPECT_EQ(HasFirmwareExtension(c.name), c.firmware) << c.name;
 }
@@ -151,7 +151,7 @@ TEST(EhxFileList, TwentyEntriesAreExaminedDirectoriesIncluded) {
   std::vector<std::string> expected;
   for (const std::string& name : FirstEntries(dir.Path(), kMaxListedEntries))
     if (name[0] == 'f') expected.push_back(name);
-  EXPECT_EQ(names, expected);  // in the folder's order, the first one first
+  EXPECT_EQ(names, expected);    // in the folder's order, the first one first
   EXPECT_LT(names.size(), 10u);  // the directories used up part of the twenty
 }
 

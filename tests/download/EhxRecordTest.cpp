@@ -26,10 +26,24 @@ TEST(EhxRecord, HexDigitValues) {
     uint8_t c;
     uint8_t value;
   } cases[] = {
-      {'0', 0},   {'9', 9},   {'a', 10},  {'f', 15},  {'A', 10},  {'F', 15},
+      {'0', 0},
+      {'9', 9},
+      {'a', 10},
+      {'f', 15},
+      {'A', 10},
+      {'F', 15},
       // Neighbours of the digit ranges and bytes beyond ASCII count as 0.
-      {'/', 0},   {':', 0},   {'@', 0},   {'G', 0},   {'`', 0},   {'g', 0},
-      {' ', 0},   {0x00, 0},  {0xB0, 0},  {0xC1, 0},  {0xE6, 0},
+      {'/', 0},
+      {':', 0},
+      {'@', 0},
+      {'G', 0},
+      {'`', 0},
+      {'g', 0},
+      {' ', 0},
+      {0x00, 0},
+      {0xB0, 0},
+      {0xC1, 0},
+      {0xE6, 0},
   };
   for (const auto& c : cases) EXPECT_EQ(HexDigitValue(c.c), c.value) << int(c.c);
 }
@@ -40,13 +54,12 @@ TEST(EhxRecord, DecodingRotatesRightThenSubtracts) {
     RecordKey key;
     uint8_t plain;
   } cases[] = {
-      {0x01, {0, 1}, 0x80},   // bit 0 moves to bit 7
-      {0x80, {0, 7}, 0x01},
-      {0x00, {1, 0}, 0xFF},   // the subtraction wraps
-      {0x12, {2, 4}, 0x1F},   // 0x21 - 2
-      {0x34, {0, 0}, 0x34},   // key 0 0: stored plain
-      {0x34, {0, 8}, 0x34},   // eight rotations are none
-      {0x03, {15, 9}, 0x72},  // R 9 acts as R 1: 0x81 - 15
+      {0x01, {0, 1}, 0x80},                         // bit 0 moves to bit 7
+      {0x80, {0, 7}, 0x01},  {0x00, {1, 0}, 0xFF},  // the subtraction wraps
+      {0x12, {2, 4}, 0x1F},                         // 0x21 - 2
+      {0x34, {0, 0}, 0x34},                         // key 0 0: stored plain
+      {0x34, {0, 8}, 0x34},                         // eight rotations are none
+      {0x03, {15, 9}, 0x72},                        // R 9 acts as R 1: 0x81 - 15
   };
   for (const auto& c : cases) {
     EXPECT_EQ(DecodeContentByte(c.stored, c.key), c.plain)
@@ -114,7 +127,9 @@ TEST(EhxRecord, EncodedLayout) {
   for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<uint8_t>(0xA0 + i);
   const auto record = EncodeRecord(content, {0, 0});
   const std::string text(record.begin(), record.end());
-  EXPECT_EQ(text, "A0A1A2A3A4A5A6A7A8A9AAABACADAEAFB0B1B2B3" "00\r\n");
+  EXPECT_EQ(text,
+            "A0A1A2A3A4A5A6A7A8A9AAABACADAEAFB0B1B2B3"
+            "00\r\n");
   const auto keyed = EncodeRecord(content, {0xB, 0xE});
   EXPECT_EQ(keyed[kKeySOffset], 'B');
   EXPECT_EQ(keyed[kKeyROffset], 'E');

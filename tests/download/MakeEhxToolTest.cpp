@@ -82,8 +82,8 @@ TEST(MakeEhxTool, BadCommandLines) {
   const std::string image = (dir.Path() / "image.bin").native();
   const std::string out = (dir.Path() / "out.EHX").native();
   const std::vector<std::vector<std::string>> cases = {
-      {image, out},                                          // neither --split nor --no-split
-      {"--split", "0", "--no-split", image, out},            // both
+      {image, out},                                // neither --split nor --no-split
+      {"--split", "0", "--no-split", image, out},  // both
       {"--split", "x", image, out},
       {"--split"},
       {"--key", "G0", "--split", "0", image, out},
@@ -138,9 +138,10 @@ TEST(MakeEhxTool, RefusesImagesItCannotSplitAsAsked) {
   WriteFile(dir.Path() / "image.bin", image);
   const std::string in = (dir.Path() / "image.bin").native();
   const std::string out = (dir.Path() / "out.EHX").native();
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"--split", "2", in, out}, {"--no-split", in, out}, {"--split", "3", in, out},
-        {"--split", "0", (dir.Path() / "missing.bin").native(), out}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--split", "2", in, out},
+                                               {"--no-split", in, out},
+                                               {"--split", "3", in, out},
+                                               {"--split", "0", (dir.Path() / "missing.bin").native(), out}}) {
     const Outcome o = RunTool(dir, args);
     EXPECT_EQ(o.status, 1) << args.front() << " " << args[1];
     EXPECT_FALSE(o.err.empty());

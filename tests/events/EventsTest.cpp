@@ -54,10 +54,10 @@ TEST(MqttUrlTest, GoodAndBad) {
     EXPECT_EQ(url->port, g.port);
     EXPECT_EQ(url->prefix, g.prefix);
   }
-  for (const char* bad : {"http://broker/x", "broker/x", "mqtt://broker", "mqtt://broker/", "mqtt:///x",
-                          "mqtt://broker:0/x", "mqtt://broker:65536/x", "mqtt://broker:12a/x", "mqtt://broker:/x",
-                          "mqtt://broker/a/#", "mqtt://broker/+", "mqtt://:pw@broker/x", "mqtt://u:%4@broker/x",
-                          "mqtt://[::1/x"}) {
+  for (const char* bad :
+       {"http://broker/x", "broker/x", "mqtt://broker", "mqtt://broker/", "mqtt:///x", "mqtt://broker:0/x",
+        "mqtt://broker:65536/x", "mqtt://broker:12a/x", "mqtt://broker:/x", "mqtt://broker/a/#", "mqtt://broker/+",
+        "mqtt://:pw@broker/x", "mqtt://u:%4@broker/x", "mqtt://[::1/x"}) {
     std::string error;
     EXPECT_FALSE(MqttUrl::Parse(bad, error)) << bad;
     EXPECT_FALSE(error.empty()) << bad;
@@ -169,8 +169,9 @@ TEST(EventStreamTest, FieldsAndASeqThatGrowsAcrossRuns) {
   stream.AddOutput(out);
   stream.Emit("written", {{"blocks", 5LL}, {"ok", true}});
   ASSERT_EQ(out.lines.size(), 3u);
-  EXPECT_EQ(out.lines[0],
-            "connected {\"time\":\"2026-12-10T07:05:09.007Z\",\"seq\":1,\"port\":\"/dev/ttyUSB0\",\"event\":\"connected\"}");
+  EXPECT_EQ(
+      out.lines[0],
+      "connected {\"time\":\"2026-12-10T07:05:09.007Z\",\"seq\":1,\"port\":\"/dev/ttyUSB0\",\"event\":\"connected\"}");
   // A byte that is no UTF-8 becomes U+FFFD instead of breaking the line.
   EXPECT_EQ(out.lines[1],
             "tag {\"time\":\"2026-12-10T07:05:09.007Z\",\"seq\":2,\"port\":\"/dev/ttyUSB0\",\"event\":\"tag\","

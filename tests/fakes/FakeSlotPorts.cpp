@@ -31,11 +31,10 @@ std::vector<FakeSlotPinService::Call> FakeSlotPinService::CallsOf(uint32_t code)
   return found;
 }
 
-bool FakeSlotPinService::IoControl(uint32_t code, const void* in, size_t inSize, void* out,
-                                   size_t outSize, uint32_t* returned) {
+bool FakeSlotPinService::IoControl(uint32_t code, const void* in, size_t inSize, void* out, size_t outSize,
+                                   uint32_t* returned) {
   Call call{code, {}, outSize, returned != nullptr};
-  if (in != nullptr)
-    call.in.assign(static_cast<const uint8_t*>(in), static_cast<const uint8_t*>(in) + inSize);
+  if (in != nullptr) call.in.assign(static_cast<const uint8_t*>(in), static_cast<const uint8_t*>(in) + inSize);
   calls.push_back(call);
   const std::vector<uint8_t>& req = calls.back().in;
 
@@ -164,8 +163,8 @@ void* FakeMemoryPorts::Reserve(size_t size) {
 void* FakeMemoryPorts::Map(void* reservation, uint32_t address, size_t size, AddressSpace space) {
   maps.emplace_back(address, size);
   const auto r = reservations_.find(reservation);
-  if (r == reservations_.end() || r->second.mapped || size > r->second.size ||
-      address % kPage != 0 || (failMap && failMap(address, size))) {
+  if (r == reservations_.end() || r->second.mapped || size > r->second.size || address % kPage != 0 ||
+      (failMap && failMap(address, size))) {
     lastError_ = errorCode;
     return nullptr;
   }
@@ -189,9 +188,8 @@ void FakeMemoryPorts::Release(void* reservation, size_t size) {
 }
 
 int FakeMemoryPorts::LiveMappingsOf(uint32_t address) const {
-  return static_cast<int>(
-      std::count_if(reservations_.begin(), reservations_.end(),
-                    [&](const auto& r) { return r.second.mapped && *r.second.mapped == address; }));
+  return static_cast<int>(std::count_if(reservations_.begin(), reservations_.end(),
+                                        [&](const auto& r) { return r.second.mapped && *r.second.mapped == address; }));
 }
 
 bool FakeNamedMutex::Open(const std::string& name) {

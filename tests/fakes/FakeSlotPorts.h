@@ -72,8 +72,7 @@ class FakeSlotPinService : public IKernelIoControl {
   // The calls made with a code.
   std::vector<Call> CallsOf(uint32_t code) const;
 
-  bool IoControl(uint32_t code, const void* in, size_t inSize, void* out, size_t outSize,
-                 uint32_t* returned) override;
+  bool IoControl(uint32_t code, const void* in, size_t inSize, void* out, size_t outSize, uint32_t* returned) override;
 
  private:
   static constexpr uint32_t kElsewhere = 0xE15E;
@@ -91,21 +90,11 @@ class FakeMemory {
   uint8_t Byte(AddressSpace space, uint32_t address);
   void SetByte(AddressSpace space, uint32_t address, uint8_t value);
 
-  uint32_t GpioWord(size_t offset) {
-    return Word(AddressSpace::kKernelVirtual, kGpioBlock + offset);
-  }
-  void SetGpioWord(size_t offset, uint32_t v) {
-    SetWord(AddressSpace::kKernelVirtual, kGpioBlock + offset, v);
-  }
-  uint32_t CompanionWord(size_t offset) {
-    return Word(AddressSpace::kPhysical, kCompanionWindow + offset);
-  }
-  void SetCompanionWord(size_t offset, uint32_t v) {
-    SetWord(AddressSpace::kPhysical, kCompanionWindow + offset, v);
-  }
-  uint8_t Ownership(size_t index) {
-    return Byte(AddressSpace::kKernelVirtual, kDriverGlobals + 140 + index);
-  }
+  uint32_t GpioWord(size_t offset) { return Word(AddressSpace::kKernelVirtual, kGpioBlock + offset); }
+  void SetGpioWord(size_t offset, uint32_t v) { SetWord(AddressSpace::kKernelVirtual, kGpioBlock + offset, v); }
+  uint32_t CompanionWord(size_t offset) { return Word(AddressSpace::kPhysical, kCompanionWindow + offset); }
+  void SetCompanionWord(size_t offset, uint32_t v) { SetWord(AddressSpace::kPhysical, kCompanionWindow + offset, v); }
+  uint8_t Ownership(size_t index) { return Byte(AddressSpace::kKernelVirtual, kDriverGlobals + 140 + index); }
   // Adds zeroed memory of size bytes at an address of a space.
   void AddArea(AddressSpace space, uint32_t address, size_t size);
 

@@ -112,17 +112,16 @@ TEST_F(Headless, CommandErrorsChangeNothing) {
   w->Enable(1068, false);
   w->Show(1070, false);
   const char* bad[] = {
-      "click 135:1068",  // disabled
-      "click 135:1070",  // hidden
-      "click 135:9999",  // no such control
-      "click 133:2",     // no such dialog
-      "click 135",       // no control id
-      "click 135:1076",  // a static is no button
-      "text 135:1068 x", // a button takes no text
+      "click 135:1068",   // disabled
+      "click 135:1070",   // hidden
+      "click 135:9999",   // no such control
+      "click 133:2",      // no such dialog
+      "click 135",        // no control id
+      "click 135:1076",   // a static is no button
+      "text 135:1068 x",  // a button takes no text
       "check 135:1070 2",
-      "key F24 down",    // no key handler
-      "frobnicate",
-      "answer maybe",
+      "key F24 down",  // no key handler
+      "frobnicate",       "answer maybe",
   };
   for (const char* command : bad) {
     out.str("");
@@ -239,8 +238,14 @@ TEST_F(Headless, AppendingToAnEditBoundsItLikeSettingTheWholeText) {
   c.Create(nullptr);
   IWindow& w = *c.Window();
   // Pieces with and without line ends, so that the bound cuts at every kind of place.
-  const WString pieces[] = {u"scanning now...\r\n", u"Tag found! (999000012345678) \r\n", u"x",
-                            u"\r", u"\n", u"Firmwareversion: ", u"LF2.01", u"\r\n\r\n"};
+  const WString pieces[] = {u"scanning now...\r\n",
+                            u"Tag found! (999000012345678) \r\n",
+                            u"x",
+                            u"\r",
+                            u"\n",
+                            u"Firmwareversion: ",
+                            u"LF2.01",
+                            u"\r\n\r\n"};
   constexpr size_t kBound = 40;
   WString whole;
   for (int i = 0; i < 200; ++i) {
@@ -274,8 +279,7 @@ TEST_F(Headless, MessageBoxesAreAnsweredAndPrinted) {
   // An OK box does not use up the queued answer.
   EXPECT_EQ(p.MessageBox(u"Done", u"Info", MB_OK), IDOK);
   EXPECT_EQ(p.MessageBox(u"Again?", u"Warning", MB_YESNO), IDNO);
-  EXPECT_EQ(out.str(),
-            "[Warning] Sure?\\r\\nReally -> Yes\n[Info] Done -> OK\n[Warning] Again? -> No\n");
+  EXPECT_EQ(out.str(), "[Warning] Sure?\\r\\nReally -> Yes\n[Info] Done -> OK\n[Warning] Again? -> No\n");
   ASSERT_EQ(host.MessageBoxes().size(), 3u);
   EXPECT_EQ(host.MessageBoxes()[2].templateId, 135);
 }
@@ -319,8 +323,7 @@ TEST_F(Headless, RecordsOfSleepsAndBoxesStayBounded) {
   // The newest are the ones kept, in order; the total of the sleeps still counts them all.
   EXPECT_EQ(host.sleeps.back(), (many - 1) % 7);
   EXPECT_EQ(host.MessageBoxes().back().text, u"n" + fw::Widen(std::to_string(many - 1)));
-  EXPECT_EQ(host.MessageBoxes().front().text,
-            u"n" + fw::Widen(std::to_string(many - host.MessageBoxes().size())));
+  EXPECT_EQ(host.MessageBoxes().front().text, u"n" + fw::Widen(std::to_string(many - host.MessageBoxes().size())));
   uint64_t total = 0;
   for (size_t i = 0; i < many; ++i) total += i % 7;
   EXPECT_EQ(host.SleptMs(), total);
@@ -353,8 +356,7 @@ TEST_F(Headless, DestroyedWhileItsBoxIsOpen) {
 
 class Modal : public CDialog {
  public:
-  explicit Modal(IHost& host, bool destroyInInit)
-      : CDialog(host, res::DownloadTemplate()), destroy_(destroyInInit) {}
+  explicit Modal(IHost& host, bool destroyInInit) : CDialog(host, res::DownloadTemplate()), destroy_(destroyInInit) {}
 
  protected:
   bool OnInitDialog() override {

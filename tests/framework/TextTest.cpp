@@ -14,12 +14,10 @@ TEST(Text, Utf8RoundTripsAndRepairsBrokenInput) {
   const std::u16string text = u"Code: \u00E9\u20AC\U0001F600";
   EXPECT_EQ(fw::FromUtf8(fw::ToUtf8(text)), text);
   EXPECT_EQ(fw::ToUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");  // unpaired surrogate
-  EXPECT_EQ(fw::FromUtf8("\xC3"), u"\uFFFD");                          // cut sequence
+  EXPECT_EQ(fw::FromUtf8("\xC3"), u"\uFFFD");                           // cut sequence
   EXPECT_EQ(fw::FromUtf8("a\x80z"), u"a\uFFFDz");
 }
 
-TEST(Text, FormatInt) {
-  EXPECT_EQ(fw::FormatInt("max. %d characters.", 15), u"max. 15 characters.");
-}
+TEST(Text, FormatInt) { EXPECT_EQ(fw::FormatInt("max. %d characters.", 15), u"max. 15 characters."); }
 
 }  // namespace

@@ -101,10 +101,9 @@ class Input {
 
 // User actions on the main window, by control.
 constexpr int kMainActions[] = {
-    IDC_CONNECT,   IDC_GETVERSION, IDC_READ,        IDC_TRIGGER,  IDC_WRITE,   IDC_CLEAR,
-    IDC_HIDE,      IDC_WRITE_TAG,  IDC_FIRMWARE,    IDC_CLEAR_CODE, IDC_NO_SPACE, IDC_USE_TRIGGER,
-    IDC_PREFIX,    IDC_SUFFIX,     IDC_CR,          IDC_TAB,      IDC_ISO_HEX, IDC_READ_ONCE,
-    IDC_AUTO_HIDE, IDC_HDX,
+    IDC_CONNECT,   IDC_GETVERSION, IDC_READ,       IDC_TRIGGER,   IDC_WRITE,       IDC_CLEAR,  IDC_HIDE,
+    IDC_WRITE_TAG, IDC_FIRMWARE,   IDC_CLEAR_CODE, IDC_NO_SPACE,  IDC_USE_TRIGGER, IDC_PREFIX, IDC_SUFFIX,
+    IDC_CR,        IDC_TAB,        IDC_ISO_HEX,    IDC_READ_ONCE, IDC_AUTO_HIDE,   IDC_HDX,
 };
 
 struct Session {
@@ -139,9 +138,7 @@ struct Session {
     host.Advance(ms);
   }
   void Run(const std::string& command) { terminal.RunCommand(command); }
-  void Click(int dialog, int control) {
-    Run("click " + std::to_string(dialog) + ":" + std::to_string(control));
-  }
+  void Click(int dialog, int control) { Run("click " + std::to_string(dialog) + ":" + std::to_string(control)); }
 };
 
 void StartWriteTag(Session& s, bool blocks) {
@@ -166,33 +163,67 @@ void MainAction(Session& s, uint8_t arg, Input& in) {
 
 void DialogAction(Session& s, uint8_t arg, Input& in) {
   switch (arg & 0x0F) {
-    case 0: StartWriteTag(s, false); return;
-    case 1: StartWriteTag(s, true); return;
-    case 2: s.Click(IDD_WRITETAG, fw::IDCANCEL); return;
-    case 3: s.Click(IDD_WRITETAG, IDC_WT_CLEAR_LIST); return;
-    case 4: s.Click(IDD_WRITETAG, IDC_WT_CLEAR); return;
-    case 5: s.Click(IDD_WRITETAG, IDC_WT_BLOCKS7); return;
+    case 0:
+      StartWriteTag(s, false);
+      return;
+    case 1:
+      StartWriteTag(s, true);
+      return;
+    case 2:
+      s.Click(IDD_WRITETAG, fw::IDCANCEL);
+      return;
+    case 3:
+      s.Click(IDD_WRITETAG, IDC_WT_CLEAR_LIST);
+      return;
+    case 4:
+      s.Click(IDD_WRITETAG, IDC_WT_CLEAR);
+      return;
+    case 5:
+      s.Click(IDD_WRITETAG, IDC_WT_BLOCKS7);
+      return;
     case 6: {
       const std::string text = in.Text(20);
       s.Run("text 135:1063 " + text);
       return;
     }
-    case 7: s.Click(IDD_DOWNLOAD, IDC_DL_DOWNLOAD); return;
-    case 8: s.Click(IDD_DOWNLOAD, fw::IDCANCEL); return;
-    case 9: s.Run(std::string("text 133:1056 ") + kFirmwareName); return;
-    case 10: s.Click(IDD_DOWNLOAD, IDC_DL_HELP); return;
-    default: s.Click(IDD_WRITETAG, IDC_WT_HELP); return;
+    case 7:
+      s.Click(IDD_DOWNLOAD, IDC_DL_DOWNLOAD);
+      return;
+    case 8:
+      s.Click(IDD_DOWNLOAD, fw::IDCANCEL);
+      return;
+    case 9:
+      s.Run(std::string("text 133:1056 ") + kFirmwareName);
+      return;
+    case 10:
+      s.Click(IDD_DOWNLOAD, IDC_DL_HELP);
+      return;
+    default:
+      s.Click(IDD_WRITETAG, IDC_WT_HELP);
+      return;
   }
 }
 
 void KeyAction(Session& s, uint8_t arg) {
   switch (arg & 7) {
-    case 0: s.hotKeys.Press(platform::VK_F24, true); return;
-    case 1: s.hotKeys.Press(platform::VK_F24, false); return;
-    case 2: s.hotKeys.Press(platform::VK_F22, true); return;
-    case 3: s.hotKeys.Press(platform::VK_F22, false); return;
-    case 4: s.answers.push_back(fw::IDNO); return;
-    default: s.answers.push_back(fw::IDYES); return;
+    case 0:
+      s.hotKeys.Press(platform::VK_F24, true);
+      return;
+    case 1:
+      s.hotKeys.Press(platform::VK_F24, false);
+      return;
+    case 2:
+      s.hotKeys.Press(platform::VK_F22, true);
+      return;
+    case 3:
+      s.hotKeys.Press(platform::VK_F22, false);
+      return;
+    case 4:
+      s.answers.push_back(fw::IDNO);
+      return;
+    default:
+      s.answers.push_back(fw::IDYES);
+      return;
   }
 }
 
@@ -220,8 +251,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CDownloadDialog::s_nDownloadWaitTicks = 0;
 
   Session s;
-  s.dlg = std::make_unique<CMainDialog>(
-      s.host, MainDialogServices{s.serial, s.hotKeys, s.keys, s.sound, s.supply, dir});
+  s.dlg =
+      std::make_unique<CMainDialog>(s.host, MainDialogServices{s.serial, s.hotKeys, s.keys, s.sound, s.supply, dir});
   s.dlg->Create(nullptr);
   s.dlg->ShowWindow(true);
   s.host.Advance(0);

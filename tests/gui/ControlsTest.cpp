@@ -140,8 +140,8 @@ TEST_F(GuiTest, AppendingToTheLogShowsWhatSettingTheWholeTextWould) {
   d.RecordAll(1003);
   Open(d);
   auto* log = qobject_cast<QPlainTextEdit*>(d.Qt().Control(1003));
-  const std::u16string pieces[] = {u"scanning now...\r\n", u"Tag found! (\u00e9) \r\n", u"x", u"\r",
-                                   u"\n", u"\r\n\r\n", u"\n\n", u"LF2.01"};
+  const std::u16string pieces[] = {
+      u"scanning now...\r\n", u"Tag found! (\u00e9) \r\n", u"x", u"\r", u"\n", u"\r\n\r\n", u"\n\n", u"LF2.01"};
   constexpr size_t kBound = 40;
   std::u16string whole;
   QPlainTextEdit reference;
@@ -356,8 +356,7 @@ TEST_F(GuiTest, TextsKeepEveryUtf16CodeUnit) {
     w.SetText(id, text);
     EXPECT_EQ(w.GetText(id), text) << id;
   }
-  EXPECT_EQ(qobject_cast<QLabel*>(static_cast<fw::QtWindow&>(w).Control(1036))->text(),
-            fw::ToQString(text));
+  EXPECT_EQ(qobject_cast<QLabel*>(static_cast<fw::QtWindow&>(w).Control(1036))->text(), fw::ToQString(text));
 }
 
 TEST_F(GuiTest, NewCaptionsOfWrappingButtonsWrapAgain) {
@@ -403,17 +402,16 @@ TEST_P(DialogKeys, ReachTheDialogAndLeaveTheWindowOpen) {
   EXPECT_TRUE(d.Qt().Widget()->isVisible());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Keys, DialogKeys,
-    ::testing::Values(KeyCase{"EnterOnDialog", 0, Qt::Key_Return, fw::IDOK, 0},
-                      KeyCase{"KeypadEnterOnDialog", 0, Qt::Key_Enter, fw::IDOK, 0},
-                      KeyCase{"EnterOnDefaultButton", 1049, Qt::Key_Return, fw::IDOK, 0},
-                      KeyCase{"EnterOnCancelButton", 2, Qt::Key_Return, fw::IDOK, 0},
-                      KeyCase{"EnterInComboField", 1056, Qt::Key_Return, fw::IDOK, 0},
-                      KeyCase{"EscapeOnDialog", 0, Qt::Key_Escape, fw::IDCANCEL, 0},
-                      KeyCase{"EscapeInComboField", 1056, Qt::Key_Escape, fw::IDCANCEL, 0},
-                      KeyCase{"F1OnButton", 1049, Qt::Key_F1, 0, 1}),
-    [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Keys, DialogKeys,
+                         ::testing::Values(KeyCase{"EnterOnDialog", 0, Qt::Key_Return, fw::IDOK, 0},
+                                           KeyCase{"KeypadEnterOnDialog", 0, Qt::Key_Enter, fw::IDOK, 0},
+                                           KeyCase{"EnterOnDefaultButton", 1049, Qt::Key_Return, fw::IDOK, 0},
+                                           KeyCase{"EnterOnCancelButton", 2, Qt::Key_Return, fw::IDOK, 0},
+                                           KeyCase{"EnterInComboField", 1056, Qt::Key_Return, fw::IDOK, 0},
+                                           KeyCase{"EscapeOnDialog", 0, Qt::Key_Escape, fw::IDCANCEL, 0},
+                                           KeyCase{"EscapeInComboField", 1056, Qt::Key_Escape, fw::IDCANCEL, 0},
+                                           KeyCase{"F1OnButton", 1049, Qt::Key_F1, 0, 1}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(GuiTest, KeysReachTheBuiltInHandlersWithoutAMappedControl) {
   RecordingDialog d(host_, 102);

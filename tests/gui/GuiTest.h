@@ -27,8 +27,7 @@ inline constexpr int kPatienceMs = 5000;
 // OK and Cancel handlers do not end it, so every key and close request can be counted.
 class RecordingDialog : public fw::CDialog {
  public:
-  RecordingDialog(fw::IHost& host, int templateId)
-      : CDialog(host, *res::FindDialogTemplate(templateId)) {}
+  RecordingDialog(fw::IHost& host, int templateId) : CDialog(host, *res::FindDialogTemplate(templateId)) {}
 
   struct Command {
     int id;
@@ -44,8 +43,7 @@ class RecordingDialog : public fw::CDialog {
     });
   }
   void RecordAll(int id, std::function<void()> also = {}) {
-    for (fw::Notify code : {fw::Notify::Clicked, fw::Notify::Changed, fw::Notify::EditChange,
-                            fw::Notify::SelChange})
+    for (fw::Notify code : {fw::Notify::Clicked, fw::Notify::Changed, fw::Notify::EditChange, fw::Notify::SelChange})
       Record(id, code, also);
   }
 

@@ -150,15 +150,15 @@ TEST_P(MessageBoxes, ShowTheTextAndReturnTheAnswer) {
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, MessageBoxes,
-    ::testing::Values(
-        BoxCase{"Ok", fw::MB_OK, Answer::Ok, fw::IDOK, QMessageBox::NoIcon},
-        BoxCase{"OkEscape", fw::MB_OK | fw::MB_ICONWARNING, Answer::Escape, fw::IDOK, QMessageBox::Warning},
-        BoxCase{"OkClosed", fw::MB_OK | fw::MB_ICONERROR, Answer::Close, fw::IDOK, QMessageBox::Critical},
-        BoxCase{"Yes", fw::MB_YESNO | fw::MB_ICONQUESTION, Answer::Yes, fw::IDYES, QMessageBox::Question},
-        BoxCase{"No", fw::MB_YESNO, Answer::No, fw::IDNO, QMessageBox::NoIcon},
-        BoxCase{"YesNoEscape", fw::MB_YESNO | fw::MB_ICONINFORMATION, Answer::Escape, fw::IDNO,
-                QMessageBox::Information},
-        BoxCase{"YesNoClosed", fw::MB_YESNO, Answer::Close, fw::IDNO, QMessageBox::NoIcon}),
+    ::testing::Values(BoxCase{"Ok", fw::MB_OK, Answer::Ok, fw::IDOK, QMessageBox::NoIcon},
+                      BoxCase{"OkEscape", fw::MB_OK | fw::MB_ICONWARNING, Answer::Escape, fw::IDOK,
+                              QMessageBox::Warning},
+                      BoxCase{"OkClosed", fw::MB_OK | fw::MB_ICONERROR, Answer::Close, fw::IDOK, QMessageBox::Critical},
+                      BoxCase{"Yes", fw::MB_YESNO | fw::MB_ICONQUESTION, Answer::Yes, fw::IDYES, QMessageBox::Question},
+                      BoxCase{"No", fw::MB_YESNO, Answer::No, fw::IDNO, QMessageBox::NoIcon},
+                      BoxCase{"YesNoEscape", fw::MB_YESNO | fw::MB_ICONINFORMATION, Answer::Escape, fw::IDNO,
+                              QMessageBox::Information},
+                      BoxCase{"YesNoClosed", fw::MB_YESNO, Answer::Close, fw::IDNO, QMessageBox::NoIcon}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(GuiTest, TimersKeepTickingWhileAMessageBoxIsOpen) {
@@ -227,8 +227,7 @@ TEST_F(GuiTest, DestroyingTheWindowWhileItsMessageBoxIsOpenClosesTheBox) {
     if (seen) seen->done(QMessageBox::Yes);
   });
   late.start(kPatienceMs);
-  EXPECT_EQ(d.MessageBox(u"Edit code process busy, are you sure?", u"Warning",
-                         fw::MB_YESNO | fw::MB_ICONWARNING),
+  EXPECT_EQ(d.MessageBox(u"Edit code process busy, are you sure?", u"Warning", fw::MB_YESNO | fw::MB_ICONWARNING),
             fw::IDNO);
   EXPECT_TRUE(opened);
   EXPECT_FALSE(answeredLate);

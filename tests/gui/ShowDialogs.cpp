@@ -33,8 +33,8 @@ bool Save(fw::CDialog& dialog, const QString& dir, const char* name) {
   auto* window = static_cast<fw::QtWindow*>(dialog.Window());
   const QString path = QDir(dir).filePath(QString::fromLatin1(name));
   const bool ok = window->Widget()->grab().save(path);
-  std::printf("%s %s (%dx%d)\n", ok ? "wrote" : "could not write", qPrintable(path),
-              window->Widget()->width(), window->Widget()->height());
+  std::printf("%s %s (%dx%d)\n", ok ? "wrote" : "could not write", qPrintable(path), window->Widget()->width(),
+              window->Widget()->height());
   return ok;
 }
 

@@ -159,8 +159,8 @@ TEST_F(GuiTest, EnlargingTheMainWindowGrowsTheLogAndKeepsTheRestInPlace) {
   QWidget* log = window.Control(1003);
   const QRect logBefore = log->geometry();
 
-  for (const QSize grown : {QSize(start.width() + 150, start.height() + 90), QSize(start.width() + 40, start.height()),
-                            start}) {
+  for (const QSize grown :
+       {QSize(start.width() + 150, start.height() + 90), QSize(start.width() + 40, start.height()), start}) {
     SCOPED_TRACE(testing::Message() << grown.width() << "x" << grown.height());
     top->resize(grown);
     ASSERT_EQ(top->size(), grown);

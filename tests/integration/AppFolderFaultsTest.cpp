@@ -41,12 +41,10 @@ class ReadOnlyFolder {
     if (::unshare(CLONE_NEWNS) == 0 && ::mount("none", "/", "none", MS_REC | MS_PRIVATE, nullptr) == 0 &&
         ::mount(path, path, "none", MS_BIND, nullptr) == 0) {
       mounted_ = true;
-      if (::mount("none", path, "none", MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0)
-        how_ = "read-only bind mount";
+      if (::mount("none", path, "none", MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0) how_ = "read-only bind mount";
     }
     if (how_.empty()) {
-      for (const auto& entry : std::filesystem::directory_iterator(folder_))
-        ::chmod(entry.path().c_str(), 0444);
+      for (const auto& entry : std::filesystem::directory_iterator(folder_)) ::chmod(entry.path().c_str(), 0444);
       ::chmod(path, 0555);
       how_ = "permissions";
     }
@@ -102,7 +100,8 @@ TEST(AppFolderFaults, ReadOnlyFolderLosesNothingOfItsFiles) {
   r.answers = {fw::IDYES};
   wt->m_comboCode.SetWindowText(u"EF56");
   wt->DispatchCommand(IDC_WT_WRITE_CODE, fw::Notify::Clicked);
-  ASSERT_TRUE(r.WaitFor([&] { return wt->m_nState == CWriteTagDialog::State::Start && !wt->ProcedureRunning(); }, live::kGiveUpBudgetMs));
+  ASSERT_TRUE(r.WaitFor([&] { return wt->m_nState == CWriteTagDialog::State::Start && !wt->ProcedureRunning(); },
+                        live::kGiveUpBudgetMs));
   ASSERT_FALSE(r.boxes.empty());
   EXPECT_EQ(r.boxes.back().text.rfind(u"Code successfuly transmitted.", 0), 0u);
   EXPECT_EQ(wt->m_comboCode.GetLBText(0), u"EF56");
@@ -157,7 +156,9 @@ void MakeSparseFile(const std::filesystem::path& path, const std::string& head, 
   ASSERT_EQ(std::filesystem::file_size(path), size);
 }
 
-long Millis(Clock::duration d) { return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count()); }
+long Millis(Clock::duration d) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+}
 
 TEST(AppFolderFaults, HugeConfigIniAndCodeListStartQuicklyInBoundedMemory) {
   constexpr uint64_t kGiB = uint64_t{1} << 30;
@@ -201,10 +202,10 @@ TEST(AppFolderFaults, HugeConfigIniAndCodeListStartQuicklyInBoundedMemory) {
   ASSERT_EQ(wt->m_comboCode.GetCount(), 1);
   EXPECT_EQ(wt->m_comboCode.GetLBText(0), std::u16string(15, u'7'));
 
-  std::printf("1 GiB Config.ini: start-up chain %ld ms, LoadSettings %ld ms, peak resident +%ld KiB; "
-              "10 MiB word in TrCode.txt: Write Tag opened in %ld ms, peak resident +%ld KiB\n",
-              startMs, loadMs, afterSettings.peakKiB - before.nowKiB, listMs,
-              afterList.peakKiB - beforeList.nowKiB);
+  std::printf(
+      "1 GiB Config.ini: start-up chain %ld ms, LoadSettings %ld ms, peak resident +%ld KiB; "
+      "10 MiB word in TrCode.txt: Write Tag opened in %ld ms, peak resident +%ld KiB\n",
+      startMs, loadMs, afterSettings.peakKiB - before.nowKiB, listMs, afterList.peakKiB - beforeList.nowKiB);
   EXPECT_LT(loadMs, kLoadBudgetMs);
   EXPECT_LT(listMs, kLoadBudgetMs);
   EXPECT_LT(afterSettings.peakKiB - before.nowKiB, kPeakGrowthKiB);

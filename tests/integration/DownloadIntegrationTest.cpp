@@ -93,12 +93,11 @@ struct DownloadLive : ::testing::Test {
   // The main window connected and through its start-up chain, then the Download Firmware
   // dialog opened from it with the file preselected.
   CDownloadDialog* OpenDialog() {
-    dlg = std::make_unique<CMainDialog>(host,
-                                        MainDialogServices{*serial, hotKeys, keys, sound, supply, dir.Path()});
+    dlg = std::make_unique<CMainDialog>(host, MainDialogServices{*serial, hotKeys, keys, sound, supply, dir.Path()});
     dlg->Create(nullptr);
     dlg->ShowWindow(true);
-    const bool started = host.RunUntil(
-        [&] { return host.FindWindow(IDD_MAIN)->Control(IDC_READ_PSK1)->visible; }, kStartBudgetMs);
+    const bool started =
+        host.RunUntil([&] { return host.FindWindow(IDD_MAIN)->Control(IDC_READ_PSK1)->visible; }, kStartBudgetMs);
     EXPECT_TRUE(started) << fw::ToUtf8(dlg->GetDlgItemText(IDC_LOG));
     if (!started) return nullptr;
     dlg->DispatchCommand(IDC_FIRMWARE, fw::Notify::Clicked);

@@ -182,7 +182,8 @@ bool Until(const std::function<bool()>& done, int budgetMs) {
 std::unique_ptr<Child> StartBroker(const std::filesystem::path& dir, int port) {
   const auto conf = dir / "mosquitto.conf";
   std::ofstream(conf) << "listener " << port << " 127.0.0.1\nallow_anonymous true\npersistence true\n"
-                      << "persistence_location " << dir.string() << "/\nautosave_interval 1\n"
+                      << "persistence_location " << dir.string()
+                      << "/\nautosave_interval 1\n"
                       // Started by root, the broker would become the user "mosquitto", who
                       // cannot write the test's folder.
                       << (::geteuid() == 0 ? "user root\n" : "");
@@ -212,13 +213,13 @@ TEST(EventsProgram, MqttLosesNoTagWhileTheBrokerIsAwayOrTheProgramRestarts) {
   auto broker = StartBroker(brokerDir, port);
   const std::string portText = std::to_string(port);
   // Line-buffered, so that its debug lines (SUBACK) come as they are printed.
-  Child sub({"stdbuf", "-oL", "mosquitto_sub", "-h", "127.0.0.1", "-p", portText, "-t", "gate/tag", "-q", "1", "-c", "-i",
-             "pelmor-test-sub", "-d"});
+  Child sub({"stdbuf", "-oL", "mosquitto_sub", "-h", "127.0.0.1", "-p", portText, "-t", "gate/tag", "-q", "1", "-c",
+             "-i", "pelmor-test-sub", "-d"});
   ASSERT_TRUE(Until([&] { return sub.Output().find("SUBACK") != std::string::npos; }, 10000)) << sub.Output();
 
   const std::string url = "mqtt://127.0.0.1:" + portText + "/gate";
-  const std::vector<std::string> args{"--headless", "--simulate",  "--app-dir", appDir.string(),
-                                      "--mqtt",     url,           "--events",  (dir.Path() / "all.jsonl").string()};
+  const std::vector<std::string> args{"--headless", "--simulate", "--app-dir", appDir.string(),
+                                      "--mqtt",     url,          "--events",  (dir.Path() / "all.jsonl").string()};
   {
     Program p(args);
     ASSERT_TRUE(p.WaitFor("Version: Pelmor (WCE) v3.05")) << p.Output();
@@ -241,7 +242,8 @@ TEST(EventsProgram, MqttLosesNoTagWhileTheBrokerIsAwayOrTheProgramRestarts) {
   ASSERT_EQ(expected.size(), 100u);
   std::vector<uint64_t> order;
   ASSERT_TRUE(Until([&] { return TagSeqs(sub.Output()).size() >= 100; }, 60000))
-      << TagSeqs(sub.Output()).size() << " tags arrived\n" << again.Output();
+      << TagSeqs(sub.Output()).size() << " tags arrived\n"
+      << again.Output();
   const std::map<uint64_t, int> arrived = TagSeqs(sub.Output(), &order);
   for (const auto& [seq, n] : expected) EXPECT_EQ(arrived.count(seq), 1u) << "seq " << seq << " missing";
   EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));

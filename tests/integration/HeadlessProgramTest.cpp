@@ -32,8 +32,7 @@ TEST(HeadlessProgram, SimulatedSessionFromStartToQuit) {
   testing_rig::TempDir dir;
   Program p({"--headless", "--simulate", "--app-dir", dir.Path().string()});
   ASSERT_TRUE(p.WaitFor("Version: Pelmor (WCE) v3.05")) << p.Output();
-  EXPECT_EQ(p.Output().rfind("Connected...\r\nFirmwareversion: LF2.01\r\nCommandset: CRSWI\r\n", 0), 0u)
-      << p.Output();
+  EXPECT_EQ(p.Output().rfind("Connected...\r\nFirmwareversion: LF2.01\r\nCommandset: CRSWI\r\n", 0), 0u) << p.Output();
   // "Trg." stays disabled while the reader's trigger mode is off.
   p.Send("click 102:1034");
   ASSERT_TRUE(p.WaitFor("error: control 102:1034 is disabled\n")) << p.Output();
@@ -49,8 +48,7 @@ TEST(HeadlessProgram, SimulatedSessionFromStartToQuit) {
 
 TEST(HeadlessProgram, FailedOpenPrintsTheBoxAndExitsWithOne) {
   testing_rig::TempDir dir;
-  Program p({"--headless", "--port", (dir.Path() / "no-such-tty").string(), "--app-dir",
-             dir.Path().string()});
+  Program p({"--headless", "--port", (dir.Path() / "no-such-tty").string(), "--app-dir", dir.Path().string()});
   EXPECT_EQ(p.Wait(), 1) << p.Output();
   EXPECT_EQ(p.Output(),
             "ERROR while opening comport\r\n"
@@ -87,8 +85,7 @@ TEST(HeadlessProgram, SignalsEndItWithADisconnect) {
 // Started under nohup, the program keeps running when its terminal goes away.
 TEST(HeadlessProgram, AHangupItsStarterIgnoresStaysIgnored) {
   testing_rig::TempDir dir;
-  Program p({"--headless", "--simulate", "--app-dir", dir.Path().string()},
-            [] { ::signal(SIGHUP, SIG_IGN); });
+  Program p({"--headless", "--simulate", "--app-dir", dir.Path().string()}, [] { ::signal(SIGHUP, SIG_IGN); });
   ASSERT_TRUE(p.WaitFor("Version: ")) << p.Output();
   EXPECT_TRUE(p.Ignores(SIGHUP));
   EXPECT_FALSE(p.Catches(SIGHUP));
@@ -186,7 +183,6 @@ TEST(HeadlessProgram, ConnectWithoutTheDeviceKeepsItRunningAndSaysTheFailureOnce
   p.Send("quit");
   EXPECT_EQ(p.Wait(), 0) << p.Output();
 }
-
 
 TEST(HeadlessProgram, BadCommandLine) {
   Program p({"--keys", "morse"});

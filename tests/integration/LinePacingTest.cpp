@@ -83,7 +83,9 @@ struct Pacing : ::testing::Test {
     ASSERT_GE(buffered, before + static_cast<int>(bytes.size()));
   }
   // Runs the virtual loop, fd watches included, for ms.
-  void Quiet(uint64_t ms) { host.RunUntil([] { return false; }, ms); }
+  void Quiet(uint64_t ms) {
+    host.RunUntil([] { return false; }, ms);
+  }
   void RunUntilHanded(size_t n) {
     ASSERT_TRUE(host.RunUntil([&] { return handed.size() >= n; }, 1000)) << handed.size();
   }

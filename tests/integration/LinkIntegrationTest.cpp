@@ -39,8 +39,7 @@ struct Live : ::testing::Test {
     serial = std::make_unique<platform::PosixSerialPorts>(server.SlavePath());
   }
   void StartApp() {
-    dlg = std::make_unique<CMainDialog>(host,
-                                        MainDialogServices{*serial, hotKeys, keys, sound, supply, dir.Path()});
+    dlg = std::make_unique<CMainDialog>(host, MainDialogServices{*serial, hotKeys, keys, sound, supply, dir.Path()});
     dlg->Create(nullptr);
     dlg->ShowWindow(true);
   }
@@ -54,8 +53,7 @@ struct Live : ::testing::Test {
 TEST_F(Live, StartUpChainReachesTheConfiguration) {
   StartApp();
   ASSERT_TRUE(WaitForLog("Version: Pelmor (WCE) v3.05", kStartBudgetMs)) << Log();
-  EXPECT_EQ(Log().rfind("Connected...\r\nFirmwareversion: LF2.01\r\nCommandset: CRSWI\r\n", 0), 0u)
-      << Log();
+  EXPECT_EQ(Log().rfind("Connected...\r\nFirmwareversion: LF2.01\r\nCommandset: CRSWI\r\n", 0), 0u) << Log();
   // The configuration reply reveals the tag types the reader supports.
   ASSERT_TRUE(host.RunUntil([&] { return Visible(IDC_READ_PSK1); }, kAnswerBudgetMs));
   EXPECT_TRUE(Visible(IDC_READ_ASK));
@@ -72,8 +70,7 @@ TEST(LiveOldFirmware, StartUpChainAsksForTagTypesSeparately) {
   testing_rig::Rig fakes;
   device::SimPins supply([&server](bool on) { server.SetPowered(on); }, [&server] { return server.IsPowered(); });
   fw::HeadlessHost host(fw::HeadlessHost::ClockKind::Real);
-  CMainDialog dlg(host, MainDialogServices{serial, fakes.hotKeys, fakes.keys, fakes.sound, supply,
-                                           fakes.dir.Path()});
+  CMainDialog dlg(host, MainDialogServices{serial, fakes.hotKeys, fakes.keys, fakes.sound, supply, fakes.dir.Path()});
   dlg.Create(nullptr);
   auto hdxShown = [&] { return host.FindWindow(IDD_MAIN)->Control(IDC_HDX)->visible; };
   ASSERT_TRUE(host.RunUntil(hdxShown, kStartBudgetMs));
@@ -192,8 +189,8 @@ TEST_F(Live, SecondInstanceCannotOpenThePort) {
   ASSERT_TRUE(WaitForLog("Connected...", kStartBudgetMs));
   platform::PosixSerialPorts other(server.SlavePath());
   testing_rig::Rig second;  // fake services except the port
-  CMainDialog dlg2(second.host, MainDialogServices{other, second.hotKeys, second.keys, second.sound,
-                                                    second.supply, second.dir.Path()});
+  CMainDialog dlg2(second.host, MainDialogServices{other, second.hotKeys, second.keys, second.sound, second.supply,
+                                                   second.dir.Path()});
   dlg2.Create(nullptr);
   EXPECT_TRUE(dlg2.OpenFailed());
   ASSERT_EQ(second.host.MessageBoxes().size(), 1u);

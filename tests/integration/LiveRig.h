@@ -112,8 +112,7 @@ struct LiveRig {
   bool StartAppAndWait(uint64_t budget = kStartBudgetMs) {
     StartApp();
     const bool ok =
-        host.RunUntil([&] { return host.FindWindow(res::IDD_MAIN)->Control(res::IDC_READ_PSK1)->visible; },
-                      budget);
+        host.RunUntil([&] { return host.FindWindow(res::IDD_MAIN)->Control(res::IDC_READ_PSK1)->visible; }, budget);
     if (!ok) ADD_FAILURE() << "start-up chain not through: " << Log();
     return ok;
   }
@@ -127,7 +126,9 @@ struct LiveRig {
     return host.RunUntil(done, budget);
   }
   // Lets the program run for a while, as a user who waits.
-  void RunFor(uint64_t ms) { host.RunUntil([] { return false; }, ms); }
+  void RunFor(uint64_t ms) {
+    host.RunUntil([] { return false; }, ms);
+  }
   void Click(int id) { dlg->DispatchCommand(id, fw::Notify::Clicked); }
   // The texts of the message boxes so far.
   std::vector<std::u16string> BoxTexts() const {

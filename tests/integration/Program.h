@@ -71,9 +71,8 @@ class Program {
   bool WaitFor(const std::string& text, int budgetMs = kBudgetMs, size_t from = 0) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(budgetMs);
     while (output_.find(text, from) == std::string::npos && stdout_ >= 0) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            end - std::chrono::steady_clock::now())
-                            .count();
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
       if (left <= 0) return false;
       pollfd p{stdout_, POLLIN, 0};
       if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
@@ -119,9 +118,8 @@ class Program {
         result = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         break;
       }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            end - std::chrono::steady_clock::now())
-                            .count();
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
       if (left <= 0) break;
       // Wake on output (read it, so a full pipe never blocks the program) or on its end.
       pollfd p[2] = {{pidfd, POLLIN, 0}, {stdout_, POLLIN, 0}};
@@ -172,8 +170,7 @@ class Program {
   // Whether the process has ended, leaving it to Wait() to collect.
   bool Ended() const {
     siginfo_t info{};
-    return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-           info.si_pid == pid_;
+    return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_;
   }
   static uint64_t SignalBit(int sig) { return uint64_t{1} << (sig - 1); }
   // A signal mask line of /proc/PID/status; 0 when the process is gone.
@@ -181,8 +178,7 @@ class Program {
     std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
     std::string line;
     while (std::getline(status, line))
-      if (line.compare(0, field.size(), field) == 0)
-        return std::stoull(line.substr(field.size()), nullptr, 16);
+      if (line.compare(0, field.size(), field) == 0) return std::stoull(line.substr(field.size()), nullptr, 16);
     return 0;
   }
 

@@ -45,8 +45,9 @@ bool StartsWith(const std::u16string& text, const std::u16string& start) { retur
 bool WriteCode(LiveRig& r, CWriteTagDialog& wt, const std::u16string& code) {
   wt.m_comboCode.SetWindowText(code);
   wt.DispatchCommand(IDC_WT_WRITE_CODE, fw::Notify::Clicked);
-  return r.WaitFor([&] { return !wt.IsWindow() || (wt.m_nState == CWriteTagDialog::State::Start && !wt.ProcedureRunning()); },
-                   live::kGiveUpBudgetMs);
+  return r.WaitFor(
+      [&] { return !wt.IsWindow() || (wt.m_nState == CWriteTagDialog::State::Start && !wt.ProcedureRunning()); },
+      live::kGiveUpBudgetMs);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -72,7 +73,8 @@ TEST(ReaderFaults, ReaderStopsAnsweringInTheMiddleOfATransponderWrite) {
   }));
   r.server.SetFault(sim::Fault::NoAnswer, sim::kEveryCommand);
   // The procedure gives up after its wait; the user does not try again.
-  ASSERT_TRUE(r.WaitFor([&] { return wt->m_nState == CWriteTagDialog::State::Start && !wt->ProcedureRunning(); }, live::kGiveUpBudgetMs))
+  ASSERT_TRUE(r.WaitFor([&] { return wt->m_nState == CWriteTagDialog::State::Start && !wt->ProcedureRunning(); },
+                        live::kGiveUpBudgetMs))
       << "state " << static_cast<int>(wt->m_nState);
   EXPECT_EQ(r.BoxTexts(), (std::vector<std::u16string>{kWriteFailed}));
   // Nothing claims the code was written; the list offers it again; the file is untouched.
@@ -130,8 +132,8 @@ TEST(ReaderFaults, ReaderStopsAnsweringInTheMiddleOfAFirmwareDownload) {
   ASSERT_TRUE(r.WaitFor([&] { return r.server.ReceivedImage().firstPart.size() >= 3; }, live::kGiveUpBudgetMs));
   r.server.SetFault(sim::Fault::NoAnswer, sim::kEveryCommand);
   // No to "try again?", No to "Close Routine?": the dialog stays open, idle, file closed.
-  ASSERT_TRUE(r.WaitFor([&] { return r.boxes.size() == 2 && dl->m_nState == download::DL_STATE_IDLE; },
-                        live::kGiveUpBudgetMs))
+  ASSERT_TRUE(
+      r.WaitFor([&] { return r.boxes.size() == 2 && dl->m_nState == download::DL_STATE_IDLE; }, live::kGiveUpBudgetMs))
       << "state " << dl->m_nState;
   EXPECT_EQ(r.BoxTexts(), (std::vector<std::u16string>{kNoAnswer, kNotDownloaded}));
   EXPECT_FALSE(dl->m_file.IsOpen());
@@ -142,8 +144,7 @@ TEST(ReaderFaults, ReaderStopsAnsweringInTheMiddleOfAFirmwareDownload) {
   r.server.SetFault(sim::Fault::None);
   r.answers = {fw::IDYES};
   dl->DispatchCommand(IDC_DL_DOWNLOAD, fw::Notify::Clicked);
-  ASSERT_TRUE(r.WaitFor([&] { return r.host.FindWindow(IDD_DOWNLOAD) == nullptr; }, 30000))
-      << "state " << dl->m_nState;
+  ASSERT_TRUE(r.WaitFor([&] { return r.host.FindWindow(IDD_DOWNLOAD) == nullptr; }, 30000)) << "state " << dl->m_nState;
   ASSERT_EQ(r.boxes.size(), 3u);
   EXPECT_EQ(r.boxes[2].text, kDownloaded);
   const sim::FirmwareImage image = r.server.ReceivedImage();

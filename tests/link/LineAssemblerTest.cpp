@@ -83,16 +83,15 @@ const std::string k35(35, 'B');
 
 INSTANTIATE_TEST_SUITE_P(
     Edges, LineAssemblerCases,
-    ::testing::Values(
-        Case{"LoneCarriageReturn", "\r", {""}},
-        Case{"LineFeedStartsNextLine", "V1\r\nX2\r", {"V1", "\nX2"}},
-        Case{"LongestLine", k34 + "\r", {k34}},
-        // 35 bytes without a carriage return are no line; what follows them is one of its own.
-        Case{"OverlongDroppedCarriageReturnAloneFollows", k35 + "\r", {""}},
-        Case{"OverlongThenRestIsALine", k35 + "CCC\rS0\r", {"CCC", "S0"}},
-        Case{"RunOfEmptyLinesHandsOverOne", "\r\r\r\r0812\r\r", {"", "0812", ""}},
-        Case{"ZeroByteEndsTheText", std::string("08AB\0CD\r", 8), {"08AB"}},
-        Case{"NothingWithoutCarriageReturn", "0812345", {}}),
+    ::testing::Values(Case{"LoneCarriageReturn", "\r", {""}},
+                      Case{"LineFeedStartsNextLine", "V1\r\nX2\r", {"V1", "\nX2"}},
+                      Case{"LongestLine", k34 + "\r", {k34}},
+                      // 35 bytes without a carriage return are no line; what follows them is one of its own.
+                      Case{"OverlongDroppedCarriageReturnAloneFollows", k35 + "\r", {""}},
+                      Case{"OverlongThenRestIsALine", k35 + "CCC\rS0\r", {"CCC", "S0"}},
+                      Case{"RunOfEmptyLinesHandsOverOne", "\r\r\r\r0812\r\r", {"", "0812", ""}},
+                      Case{"ZeroByteEndsTheText", std::string("08AB\0CD\r", 8), {"08AB"}},
+                      Case{"NothingWithoutCarriageReturn", "0812345", {}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(LineAssembler, PartialLineThatAWholeTickLeftAloneIsDropped) {

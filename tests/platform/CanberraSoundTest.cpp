@@ -51,9 +51,7 @@ constexpr uint32_t kBeepTypes[] = {0, 0x10, 0x20, 0x30, 0x40, 0xFFFFFFFFu};
 const std::string kSoundDir = PELMOR_SOUND_SOURCE_DIR;
 const std::string kTagFound = kSoundDir + "/TagFound.wav";
 
-milliseconds Since(Clock::time_point start) {
-  return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
-}
+milliseconds Since(Clock::time_point start) { return std::chrono::duration_cast<milliseconds>(Clock::now() - start); }
 
 // Standard error goes into a temporary file while the object lives. A file, unlike a pipe,
 // never makes a writer wait, however much is printed.
@@ -251,8 +249,7 @@ TEST_F(NullAudioDeviceTest, ANamedPipeIsRefusedWithoutOpeningIt) {
   fs::path fifo = dir_.path / "Pipe.wav";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
 
-  std::future<bool> played =
-      std::async(std::launch::async, [&] { return sound_.PlaySoundFile(fifo.string()); });
+  std::future<bool> played = std::async(std::launch::async, [&] { return sound_.PlaySoundFile(fifo.string()); });
   bool returned = played.wait_for(kHangLimit) == std::future_status::ready;
   if (!returned) {
     // Give the hung open its writer, so the call can end and the test can report.
@@ -269,8 +266,8 @@ TEST_F(NullAudioDeviceTest, ANamedPipeIsRefusedWithoutOpeningIt) {
 TEST_F(NullAudioDeviceTest, EveryBeepTypeFindsItsSoundInTheTheme) {
   StderrCapture capture;
   for (uint32_t type : kBeepTypes) {
-    EXPECT_TRUE(sound_.MessageBeep(type)) << "type " << type << " plays \"" << BeepSoundId(type)
-                                          << "\", which the sound theme does not have";
+    EXPECT_TRUE(sound_.MessageBeep(type))
+        << "type " << type << " plays \"" << BeepSoundId(type) << "\", which the sound theme does not have";
   }
   EXPECT_EQ(capture.Text(), "");
 }

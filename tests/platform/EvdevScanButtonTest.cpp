@@ -94,16 +94,17 @@ TEST_F(EvdevScanButtonTest, PressAndReleaseBecomeHotKeyMessages) {
   source->script = {Key(KEY_F24, 1), Report(), Key(KEY_F24, 0), Report(),
                     Key(KEY_F22, 1), Report(), Key(KEY_F22, 0), Report()};
   EXPECT_TRUE(button->Dispatch());
-  EXPECT_EQ(messages, (Messages{{kScanId, kScanDown}, {kScanId, kScanUp}, {kOrangeId, kOrangeDown},
-                                {kOrangeId, kOrangeUp}}));
+  EXPECT_EQ(messages,
+            (Messages{{kScanId, kScanDown}, {kScanId, kScanUp}, {kOrangeId, kOrangeDown}, {kOrangeId, kOrangeUp}}));
   EXPECT_TRUE(source->script.empty());
   EXPECT_EQ(button->Fd(), 42);
 }
 
 TEST_F(EvdevScanButtonTest, AutoRepeatAndOtherKeysGiveNothing) {
   RegisterBoth();
-  source->script = {Key(KEY_F24, 1), Key(KEY_F24, 2), Key(KEY_F24, 2), Key(KEY_A, 1), Key(KEY_A, 0),
-                    {kNormal, kOk, Ev(EV_MSC, MSC_SCAN, 0x70)}, Key(KEY_F24, 0)};
+  source->script = {Key(KEY_F24, 1), Key(KEY_F24, 2), Key(KEY_F24, 2),
+                    Key(KEY_A, 1),   Key(KEY_A, 0),   {kNormal, kOk, Ev(EV_MSC, MSC_SCAN, 0x70)},
+                    Key(KEY_F24, 0)};
   EXPECT_TRUE(button->Dispatch());
   EXPECT_EQ(messages, (Messages{{kScanId, kScanDown}, {kScanId, kScanUp}}));
 }

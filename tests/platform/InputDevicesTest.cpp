@@ -60,8 +60,7 @@ class EventReader {
       input_event e{};
       const int rc = libevdev_next_event(device_.get(), LIBEVDEV_READ_FLAG_NORMAL, &e);
       if (rc == LIBEVDEV_READ_STATUS_SUCCESS) {
-        if (e.type == EV_KEY && e.value != 2)
-          keys.push_back({e.code, e.value ? KeyMove::Down : KeyMove::Up});
+        if (e.type == EV_KEY && e.value != 2) keys.push_back({e.code, e.value ? KeyMove::Down : KeyMove::Up});
         continue;
       }
       if (rc != -EAGAIN || !WaitReadable(fd_.Get(), deadline)) break;
@@ -70,7 +69,8 @@ class EventReader {
   }
 
   static bool WaitReadable(int fd, std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     pollfd p{fd, POLLIN, 0};
     return ::poll(&p, 1, static_cast<int>(left.count())) > 0;

@@ -63,9 +63,9 @@ struct TextRow {
   std::vector<KeyChord> chords;
 };
 
-const std::vector<KeyChord> kDigitsUnshifted = {Plain(k9), Plain(k9), Plain(k9), Plain(k0), Plain(k0), Plain(k0),
-                                                Plain(k0), Plain(k1), Plain(k2), Plain(k3), Plain(k4), Plain(k5),
-                                                Plain(k6), Plain(k7), Plain(k8)};
+const std::vector<KeyChord> kDigitsUnshifted = {Plain(k9), Plain(k9), Plain(k9), Plain(k0), Plain(k0),
+                                                Plain(k0), Plain(k0), Plain(k1), Plain(k2), Plain(k3),
+                                                Plain(k4), Plain(k5), Plain(k6), Plain(k7), Plain(k8)};
 // The French layout has the digits on the second level of the top row.
 const std::vector<KeyChord> kDigitsShifted = {S(k9), S(k9), S(k9), S(k0), S(k0), S(k0), S(k0), S(k1),
                                               S(k2), S(k3), S(k4), S(k5), S(k6), S(k7), S(k8)};
@@ -182,8 +182,9 @@ TEST(KeyLayoutTest, CompilingIgnoresTheEnvironmentAndRefusesUnknownNames) {
 }
 
 TEST(KeyLayoutTest, TheLayoutComesFromTheOptionTheEnvironmentTheSystemSettingsOrUs) {
-  const std::string settings = "# KEYBOARD CONFIGURATION FILE\nXKBMODEL=\"pc105\"\nXKBLAYOUT=\"de\"\n"
-                               "XKBVARIANT='nodeadkeys'\nXKBOPTIONS=\"\"\n";
+  const std::string settings =
+      "# KEYBOARD CONFIGURATION FILE\nXKBMODEL=\"pc105\"\nXKBLAYOUT=\"de\"\n"
+      "XKBVARIANT='nodeadkeys'\nXKBOPTIONS=\"\"\n";
   struct Row {
     std::string option;
     const char* envLayout;
@@ -200,7 +201,11 @@ TEST(KeyLayoutTest, TheLayoutComesFromTheOptionTheEnvironmentTheSystemSettingsOr
       // A variant alone names no layout.
       {"", nullptr, "bepo", settings, {"de", "nodeadkeys"}, "/etc/default/keyboard"},
       {"", "", nullptr, "XKBLAYOUT=fr\r\n", {"fr", ""}, "/etc/default/keyboard"},
-      {"", nullptr, nullptr, "  export XKBLAYOUT=\"us,ru\"\nXKBVARIANT=\",\"\n", {"us,ru", ","},
+      {"",
+       nullptr,
+       nullptr,
+       "  export XKBLAYOUT=\"us,ru\"\nXKBVARIANT=\",\"\n",
+       {"us,ru", ","},
        "/etc/default/keyboard"},
       {"", nullptr, nullptr, "XKBLAYOUT=\"\"\n", {"us", ""}, "the default"},
       {"", nullptr, nullptr, "#XKBLAYOUT=\"fr\"\nMYXKBLAYOUT=fr\n", {"us", ""}, "the default"},

@@ -107,8 +107,8 @@ class KeyPacerTest : public testing::TestWithParam<milliseconds> {
   // No two events closer than the delay.
   void ExpectGaps() {
     for (size_t i = 1; i < steps.sent.size(); ++i) {
-      EXPECT_GE(steps.sent[i].at - steps.sent[i - 1].at, GetParam()) << "before event " << i << " "
-                                                                     << steps.sent[i].event;
+      EXPECT_GE(steps.sent[i].at - steps.sent[i - 1].at, GetParam())
+          << "before event " << i << " " << steps.sent[i].event;
     }
   }
 

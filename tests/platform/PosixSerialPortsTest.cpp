@@ -38,9 +38,7 @@ constexpr milliseconds kQuiet{100};
 
 constexpr CommTimeouts kImmediate{MAXDWORD, 0, 0, 0, 0};
 
-milliseconds Since(Clock::time_point start) {
-  return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
-}
+milliseconds Since(Clock::time_point start) { return std::chrono::duration_cast<milliseconds>(Clock::now() - start); }
 
 int PollFor(int fd, short events, milliseconds limit) {
   pollfd p{fd, events, 0};
@@ -72,8 +70,7 @@ struct Pty {
   }
 
   void Send(std::string_view bytes) const {
-    ASSERT_EQ(::write(master.Get(), bytes.data(), bytes.size()),
-              static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(::write(master.Get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
   }
 
   // Waits until the slave holds at least n bytes to read.
@@ -127,8 +124,7 @@ class SerialPortsTest : public ::testing::Test {
 // --- Opening ---------------------------------------------------------------------------
 
 TEST_F(SerialPortsTest, OpensByPortNameOrPath) {
-  for (const fw::WString& name : {fw::WString(u"COM1:"), fw::WString(u"com1:"),
-                                  fw::FromUtf8(pty.path)}) {
+  for (const fw::WString& name : {fw::WString(u"COM1:"), fw::WString(u"com1:"), fw::FromUtf8(pty.path)}) {
     const CommHandle h = ports.Open(name);
     EXPECT_NE(h, 0u) << fw::ToUtf8(name);
     EXPECT_EQ(ports.GetLastError(), kErrNone);
@@ -142,10 +138,9 @@ TEST(SerialPortsOpen, NamesWithoutADeviceAreNotFound) {
     std::u16string name;
   };
   const Row rows[] = {
-      {"/dev/null", u"COM2:"},         {"/dev/null", u"COM1"},
-      {"/dev/null", u""},              {"/dev/null", u"dev/ttyS0"},
-      {"", u"COM1:"},                  {"/nonexistent/ttyUSB9", u"COM1:"},
-      {"/dev/null", u"/nonexistent"},  {"/dev/null", u"COM1:"},  // Not a terminal.
+      {"/dev/null", u"COM2:"},        {"/dev/null", u"COM1"},  {"/dev/null", u""},
+      {"/dev/null", u"dev/ttyS0"},    {"", u"COM1:"},          {"/nonexistent/ttyUSB9", u"COM1:"},
+      {"/dev/null", u"/nonexistent"}, {"/dev/null", u"COM1:"},  // Not a terminal.
   };
   for (const Row& row : rows) {
     PosixSerialPorts ports(row.com1Device);
@@ -219,8 +214,7 @@ TEST_F(SerialPortsTest, SecondOpenIsASharingViolation) {
 int OpenAsOrdinaryUser(const std::string& path) {
   const pid_t pid = ::fork();
   if (pid == 0) {
-    if (::geteuid() == 0 &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
       _exit(255);
     }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -291,10 +285,10 @@ TEST_F(SerialPortsTest, RefusedSettingsChangeNothing) {
   const Dcb good{2400, 8, 0, 2, true};
   ASSERT_TRUE(ports.SetCommState(h, good));
   const termios before = pty.SlaveTermios();
-  for (const Dcb& dcb : {Dcb{12345, 8, 0, 0, false}, Dcb{9600, 8, 0, 3, false},
-                         Dcb{9600, 7, 2, 0, false}, Dcb{9600, 8, 1, 0, true}}) {
-    SCOPED_TRACE(::testing::Message() << dcb.BaudRate << " " << int{dcb.ByteSize}
-                                      << int{dcb.Parity} << int{dcb.StopBits});
+  for (const Dcb& dcb :
+       {Dcb{12345, 8, 0, 0, false}, Dcb{9600, 8, 0, 3, false}, Dcb{9600, 7, 2, 0, false}, Dcb{9600, 8, 1, 0, true}}) {
+    SCOPED_TRACE(::testing::Message() << dcb.BaudRate << " " << int{dcb.ByteSize} << int{dcb.Parity}
+                                      << int{dcb.StopBits});
     const bool held = ports.SetCommState(h, dcb);
     const uint32_t error = ports.GetLastError();
     Dcb now;
@@ -326,8 +320,7 @@ TEST_F(SerialPortsTest, SettingsKeepWhatTheBlockDoesNotDescribe) {
   ASSERT_TRUE(ports.SetCommState(h, Dcb{9600, 8, 0, 0, true}));
   const termios after = pty.SlaveTermios();
   EXPECT_EQ(after.c_iflag & (IXON | IXOFF), tcflag_t{IXON | IXOFF});
-  EXPECT_EQ(after.c_cflag & (CRTSCTS | HUPCL | CLOCAL | CREAD),
-            tcflag_t{CRTSCTS | HUPCL | CLOCAL | CREAD});
+  EXPECT_EQ(after.c_cflag & (CRTSCTS | HUPCL | CLOCAL | CREAD), tcflag_t{CRTSCTS | HUPCL | CLOCAL | CREAD});
   EXPECT_EQ(after.c_lflag & ECHO, tcflag_t{ECHO});
   EXPECT_EQ(after.c_cc[VMIN], 5);
 }
@@ -426,8 +419,7 @@ TEST_F(SerialPortsTest, WritesReachTheOtherEndUnchanged) {
   for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
   for (const std::string& bytes : {std::string("C\r"), all}) {
     size_t written = 0;
-    EXPECT_TRUE(ports.Write(h, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
-                            written));
+    EXPECT_TRUE(ports.Write(h, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), written));
     EXPECT_EQ(written, bytes.size());
     EXPECT_EQ(ports.GetLastError(), kErrNone);
     EXPECT_EQ(pty.Receive(bytes.size(), kArrival), bytes);
@@ -503,9 +495,8 @@ TEST(SerialPortsErrors, TextIsTheSystemsOwnEndingInALineBreak) {
   PosixSerialPorts ports("/dev/null");
   EXPECT_EQ(ports.ErrorText(kErrNone), u"");
   EXPECT_EQ(ports.ErrorText(9999), u"");
-  for (const uint32_t code : {kErrInvalidHandle, kErrNotFound, kErrAccessDenied,
-                              kErrSharingViolation, kErrGenFailure, kErrInvalidParameter,
-                              kErrTimeout, kErrDeviceGone}) {
+  for (const uint32_t code : {kErrInvalidHandle, kErrNotFound, kErrAccessDenied, kErrSharingViolation, kErrGenFailure,
+                              kErrInvalidParameter, kErrTimeout, kErrDeviceGone}) {
     const fw::WString text = ports.ErrorText(code);
     ASSERT_GT(text.size(), 2u) << code;
     EXPECT_EQ(text.find(u"\r\n"), text.size() - 2) << code;

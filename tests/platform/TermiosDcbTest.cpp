@@ -57,14 +57,13 @@ TEST(TermiosDcb, BlocksWithoutATermiosFormLeaveItUntouched) {
   const Dcb rows[] = {
       {12345, 8, 0, 0, false},  // No standard rate.
       {0, 8, 0, 0, false},      // Zero would hang the line up.
-      {9600, 4, 0, 0, false},   {9600, 9, 0, 0, false},
-      {9600, 8, 5, 0, false},   {9600, 8, 0, 3, false},
-      {9600, 8, 0, 1, false},   // One and a half stop bits need a 5-bit word.
-      {9600, 5, 0, 2, false},   // A 5-bit word cannot have two.
+      {9600, 4, 0, 0, false},  {9600, 9, 0, 0, false}, {9600, 8, 5, 0, false},
+      {9600, 8, 0, 3, false},  {9600, 8, 0, 1, false},  // One and a half stop bits need a 5-bit word.
+      {9600, 5, 0, 2, false},                           // A 5-bit word cannot have two.
   };
   for (const Dcb& dcb : rows) {
-    SCOPED_TRACE(::testing::Message() << dcb.BaudRate << " " << int{dcb.ByteSize}
-                                      << int{dcb.Parity} << int{dcb.StopBits});
+    SCOPED_TRACE(::testing::Message() << dcb.BaudRate << " " << int{dcb.ByteSize} << int{dcb.Parity}
+                                      << int{dcb.StopBits});
     const termios before = Busy();
     termios t = before;
     EXPECT_FALSE(ApplyDcb(dcb, t));

@@ -78,11 +78,11 @@ TEST_F(UinputKeyOutputTest, UnknownVirtualKeysAndTheActivityKeySendNothing) {
 
 TEST_F(UinputKeyOutputTest, CharactersTypeWithShiftAroundTheShiftedOnes) {
   EXPECT_TRUE(Type(U"Ab 1!"));
-  EXPECT_EQ(log, (Log{"+42", "|", "+30", "|", "-30", "|", "-42", "|",  // A
-                      "+48", "|", "-48", "|",                          // b
-                      "+57", "|", "-57", "|",                          // blank
-                      "+2", "|", "-2", "|",                            // 1
-                      "+42", "|", "+2", "|", "-2", "|", "-42", "|"}));  // !
+  EXPECT_EQ(log, (Log{"+42", "|", "+30", "|", "-30", "|", "-42", "|",     // A
+                      "+48", "|", "-48", "|",                             // b
+                      "+57", "|", "-57", "|",                             // blank
+                      "+2",  "|", "-2",  "|",                             // 1
+                      "+42", "|", "+2",  "|", "-2",  "|", "-42", "|"}));  // !
 }
 
 TEST_F(UinputKeyOutputTest, ControlAndNonUsCharactersAreSkipped) {
@@ -122,9 +122,9 @@ TEST(UinputLayoutTest, CharactersAndCharacterKeysAreTypedForTheUsersLayout) {
   output.KeybdEvent(0x41, 0, KEYEVENTF_KEYUP, 0);
   output.KeybdEvent(0x0D, 0, 0, 0);
   EXPECT_EQ(log, (Log{"+42", "|", "+2", "|", "-2", "|", "-42", "|",  // 1
-                      "+16", "|", "-16", "|",                          // a
-                      "+16", "|", "-16", "|",                          // the key A
-                      "+28", "|"}));                                   // Enter
+                      "+16", "|", "-16", "|",                        // a
+                      "+16", "|", "-16", "|",                        // the key A
+                      "+28", "|"}));                                 // Enter
   EXPECT_FALSE(output.PostKeybdMessage(-1, 13, 3, 1, shifts, &code[1]));
   EXPECT_EQ(reported, std::vector<uint32_t>{0x4E2D});
 }

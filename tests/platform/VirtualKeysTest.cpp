@@ -18,48 +18,46 @@ struct VkRow {
 
 // One row per group of the table, with both ends of each run.
 constexpr VkRow kVkRows[] = {
-    {0x08, 0xff08, 14},   // Backspace
-    {0x09, 0xff09, 15},   // Tab
-    {0x0D, 0xff0d, 28},   // Enter
-    {0x1B, 0xff1b, 1},    // Escape
-    {0x20, 0x0020, 57},   // Space
-    {0x21, 0xff55, 104},  // Page Up
-    {0x22, 0xff56, 109},  // Page Down
-    {0x23, 0xff57, 107},  // End
-    {0x24, 0xff50, 102},  // Home
-    {0x25, 0xff51, 105},  // Left
-    {0x26, 0xff52, 103},  // Up
-    {0x27, 0xff53, 106},  // Right
-    {0x28, 0xff54, 108},  // Down
-    {0x2D, 0xff63, 110},  // Insert
-    {0x2E, 0xffff, 111},  // Delete
-    {0x30, 0x0030, 11},   // 0 comes after 9 on the keyboard
-    {0x31, 0x0031, 2},
-    {0x39, 0x0039, 10},
-    {0x41, 0x0061, 30},   // A: the lower-case keysym names the key
-    {0x51, 0x0071, 16},   // Q, first of the top row
-    {0x4D, 0x006d, 50},   // M
-    {0x5A, 0x007a, 44},   // Z
-    {0x70, 0xffbe, 59},   // F1
-    {0x79, 0xffc7, 68},   // F10
-    {0x7A, 0xffc8, 87},   // F11: the Linux codes jump after F10
-    {0x7B, 0xffc9, 88},   // F12
-    {0x7C, 0xffca, 183},  // F13: and again after F12
-    {0x85, 0xffd3, 192},  // F22, the orange key with the scan button
-    {0x87, 0xffd5, 194},  // F24, the scan button
-    {0xBA, 0x003b, 39},   // ;
-    {0xBB, 0x003d, 13},   // =
-    {0xBC, 0x002c, 51},   // ,
-    {0xBD, 0x002d, 12},   // -
-    {0xBE, 0x002e, 52},   // .
-    {0xBF, 0x002f, 53},   // /
-    {0xC0, 0x0060, 41},   // `
-    {0xDB, 0x005b, 26},   // [
-    {0xDC, 0x005c, 43},   // backslash
-    {0xDD, 0x005d, 27},   // ]
-    {0xDE, 0x0027, 40},   // '
-    {0x10, 0xffe1, 42},   // Shift
-    {0x60, 0xffb0, 82},   // numeric keypad 0
+    {0x08, 0xff08, 14},                                           // Backspace
+    {0x09, 0xff09, 15},                                           // Tab
+    {0x0D, 0xff0d, 28},                                           // Enter
+    {0x1B, 0xff1b, 1},                                            // Escape
+    {0x20, 0x0020, 57},                                           // Space
+    {0x21, 0xff55, 104},                                          // Page Up
+    {0x22, 0xff56, 109},                                          // Page Down
+    {0x23, 0xff57, 107},                                          // End
+    {0x24, 0xff50, 102},                                          // Home
+    {0x25, 0xff51, 105},                                          // Left
+    {0x26, 0xff52, 103},                                          // Up
+    {0x27, 0xff53, 106},                                          // Right
+    {0x28, 0xff54, 108},                                          // Down
+    {0x2D, 0xff63, 110},                                          // Insert
+    {0x2E, 0xffff, 111},                                          // Delete
+    {0x30, 0x0030, 11},                                           // 0 comes after 9 on the keyboard
+    {0x31, 0x0031, 2},   {0x39, 0x0039, 10}, {0x41, 0x0061, 30},  // A: the lower-case keysym names the key
+    {0x51, 0x0071, 16},                                           // Q, first of the top row
+    {0x4D, 0x006d, 50},                                           // M
+    {0x5A, 0x007a, 44},                                           // Z
+    {0x70, 0xffbe, 59},                                           // F1
+    {0x79, 0xffc7, 68},                                           // F10
+    {0x7A, 0xffc8, 87},                                           // F11: the Linux codes jump after F10
+    {0x7B, 0xffc9, 88},                                           // F12
+    {0x7C, 0xffca, 183},                                          // F13: and again after F12
+    {0x85, 0xffd3, 192},                                          // F22, the orange key with the scan button
+    {0x87, 0xffd5, 194},                                          // F24, the scan button
+    {0xBA, 0x003b, 39},                                           // ;
+    {0xBB, 0x003d, 13},                                           // =
+    {0xBC, 0x002c, 51},                                           // ,
+    {0xBD, 0x002d, 12},                                           // -
+    {0xBE, 0x002e, 52},                                           // .
+    {0xBF, 0x002f, 53},                                           // /
+    {0xC0, 0x0060, 41},                                           // `
+    {0xDB, 0x005b, 26},                                           // [
+    {0xDC, 0x005c, 43},                                           // backslash
+    {0xDD, 0x005d, 27},                                           // ]
+    {0xDE, 0x0027, 40},                                           // '
+    {0x10, 0xffe1, 42},                                           // Shift
+    {0x60, 0xffb0, 82},                                           // numeric keypad 0
 };
 
 TEST(VirtualKeysTest, KnownKeysHaveTheirKeysymAndLinuxKey) {
@@ -119,13 +117,12 @@ TEST(VirtualKeysTest, CharacterKeysyms) {
     std::optional<uint32_t> keysym;
   };
   const Row rows[] = {
-      {U' ', 0x20},         {U'A', 0x41},        {U'~', 0x7e},
-      {0xA0, 0xa0},         {0xE9, 0xe9},        {0xFF, 0xff},          // Latin-1 is its own keysym
-      {0x100, 0x1000100},   {0x3A9, 0x10003a9},  {0x20AC, 0x10020ac},   // the rest by code point
-      {0x1F600, 0x101f600}, {0x10FFFF, 0x110ffff},
-      {0x00, std::nullopt}, {0x09, std::nullopt}, {0x0D, std::nullopt}, {0x1F, std::nullopt},
-      {0x7F, std::nullopt}, {0x80, std::nullopt}, {0x9F, std::nullopt},
-      {0xD800, std::nullopt}, {0xDFFF, std::nullopt}, {0x110000, std::nullopt},
+      {U' ', 0x20},         {U'A', 0x41},           {U'~', 0x7e},           {0xA0, 0xa0},
+      {0xE9, 0xe9},         {0xFF, 0xff},                                 // Latin-1 is its own keysym
+      {0x100, 0x1000100},   {0x3A9, 0x10003a9},     {0x20AC, 0x10020ac},  // the rest by code point
+      {0x1F600, 0x101f600}, {0x10FFFF, 0x110ffff},  {0x00, std::nullopt},   {0x09, std::nullopt},
+      {0x0D, std::nullopt}, {0x1F, std::nullopt},   {0x7F, std::nullopt},   {0x80, std::nullopt},
+      {0x9F, std::nullopt}, {0xD800, std::nullopt}, {0xDFFF, std::nullopt}, {0x110000, std::nullopt},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << "character 0x" << std::hex << row.character);
@@ -141,13 +138,32 @@ TEST(VirtualKeysTest, UsKeyboardCharacters) {
     uint32_t character;
     UsKey key;
   } rows[] = {
-      {U'a', {kA, false}},  {U'A', {kA, true}},          {U'z', {kZ, false}},  {U'Z', {kZ, true}},
-      {U'1', {k1, false}},  {U'!', {k1, true}},          {U'0', {k0, false}},  {U')', {k0, true}},
-      {U'@', {3, true}},    {U'#', {4, true}},           {U'^', {7, true}},    {U'*', {9, true}},
-      {U' ', {kSpace, false}}, {U'-', {kMinus, false}},  {U'_', {kMinus, true}}, {U'+', {kEqual, true}},
-      {U'\'', {kApostrophe, false}}, {U'"', {kApostrophe, true}}, {U'`', {kGrave, false}},
-      {U'~', {kGrave, true}}, {U'\\', {kBackslash, false}}, {U'|', {kBackslash, true}},
-      {U'?', {kSlash, true}}, {U':', {kSemicolon, true}}, {U'{', {26, true}}, {U'>', {52, true}},
+      {U'a', {kA, false}},
+      {U'A', {kA, true}},
+      {U'z', {kZ, false}},
+      {U'Z', {kZ, true}},
+      {U'1', {k1, false}},
+      {U'!', {k1, true}},
+      {U'0', {k0, false}},
+      {U')', {k0, true}},
+      {U'@', {3, true}},
+      {U'#', {4, true}},
+      {U'^', {7, true}},
+      {U'*', {9, true}},
+      {U' ', {kSpace, false}},
+      {U'-', {kMinus, false}},
+      {U'_', {kMinus, true}},
+      {U'+', {kEqual, true}},
+      {U'\'', {kApostrophe, false}},
+      {U'"', {kApostrophe, true}},
+      {U'`', {kGrave, false}},
+      {U'~', {kGrave, true}},
+      {U'\\', {kBackslash, false}},
+      {U'|', {kBackslash, true}},
+      {U'?', {kSlash, true}},
+      {U':', {kSemicolon, true}},
+      {U'{', {26, true}},
+      {U'>', {52, true}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(testing::Message() << "character '" << static_cast<char>(row.character) << "'");

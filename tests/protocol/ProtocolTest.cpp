@@ -13,13 +13,25 @@ TEST(TagTable, EveryTypeCodeAndTheUnknown) {
     const char* code;
     const char16_t* name;
   } cases[] = {
-      {"80", u"PSK1"}, {"40", u"PSK2"}, {"20", u"Keswin Unique"},
-      {"13", u"Keswin FLEX 3 blocks"}, {"15", u"Keswin FLEX 5 blocks"},
-      {"17", u"Keswin FLEX 7 blocks"}, {"08", u"ISO FDX-b"}, {"04", u"Fecava"},
-      {"02", u"Avid Encrypted"}, {"01", u"ASK 64 bits"}, {"A0", u"HDX"}, {"A7", u"HDX-ISO"},
-      {"0F", u"ISO Industrial"}, {"00", u"Keswin ATEX71"},
+      {"80", u"PSK1"},
+      {"40", u"PSK2"},
+      {"20", u"Keswin Unique"},
+      {"13", u"Keswin FLEX 3 blocks"},
+      {"15", u"Keswin FLEX 5 blocks"},
+      {"17", u"Keswin FLEX 7 blocks"},
+      {"08", u"ISO FDX-b"},
+      {"04", u"Fecava"},
+      {"02", u"Avid Encrypted"},
+      {"01", u"ASK 64 bits"},
+      {"A0", u"HDX"},
+      {"A7", u"HDX-ISO"},
+      {"0F", u"ISO Industrial"},
+      {"00", u"Keswin ATEX71"},
       // Exact and case-sensitive.
-      {"a0", u"Unknown"}, {"0f", u"Unknown"}, {"8", u"Unknown"}, {"", u"Unknown"},
+      {"a0", u"Unknown"},
+      {"0f", u"Unknown"},
+      {"8", u"Unknown"},
+      {"", u"Unknown"},
       {"10", u"Unknown"},
   };
   for (const auto& c : cases) EXPECT_EQ(TagTypeName(c.code), c.name) << c.code;
@@ -60,7 +72,7 @@ TEST(ScanStatus, SecondCharacterDecides) {
     const char* line;
     ScanStatus status;
   } cases[] = {
-      {"S1", ScanStatus::Started}, {"S0", ScanStatus::NoTag}, {"SS", ScanStatus::SameTag},
+      {"S1", ScanStatus::Started},  {"S0", ScanStatus::NoTag},   {"SS", ScanStatus::SameTag},
       {"SNO", ScanStatus::Ignored}, {"S2", ScanStatus::Ignored}, {"S", ScanStatus::Ignored},
       {"SN", ScanStatus::Ignored},
   };
@@ -103,15 +115,10 @@ TEST(ReaderConfig, EchoCheck) {
     std::string reply;
     bool good;
   } cases[] = {
-      {cmd + "OK", true},
-      {"cOK", true},  // shorter, but what it has matches
-      {"cA0OK", true},
-      {"cNO", false},
-      {cmd + "NO", false},
-      {cmd + "xOK", false},  // one character more than the command
-      {"cB00181xxxxOK", false},
-      {"c", false},
-      {"OK", true},  // nothing to compare
+      {cmd + "OK", true},       {"cOK", true},  // shorter, but what it has matches
+      {"cA0OK", true},          {"cNO", false}, {cmd + "NO", false},
+      {cmd + "xOK", false},                                    // one character more than the command
+      {"cB00181xxxxOK", false}, {"c", false},   {"OK", true},  // nothing to compare
   };
   for (const auto& c : cases) EXPECT_EQ(IsGoodEcho(c.reply, cmd), c.good) << c.reply;
 }

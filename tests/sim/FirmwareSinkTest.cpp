@@ -29,9 +29,7 @@ struct File {
   std::size_t split = 0;
 
   // The 42 characters of record i that travel in its frame.
-  std::string Text(std::size_t i) const {
-    return {records[i].begin(), records[i].begin() + download::kRecordSentSize};
-  }
+  std::string Text(std::size_t i) const { return {records[i].begin(), records[i].begin() + download::kRecordSentSize}; }
   std::string Frame(std::size_t i) const { return download::RecordFrame(records[i]); }
   std::vector<std::string> Texts(std::size_t from, std::size_t to) const {
     std::vector<std::string> texts;
@@ -183,7 +181,13 @@ TEST(FirmwareLoaderCommands, EachCommandGetsItsAnswer) {
       {"key digit not hexadecimal", LoaderStatus::E, {}, SpoiltFrame(file, 0, 41, 'x'), "INO\r", 0, 0},
       {"blank in the record", LoaderStatus::E, {}, SpoiltFrame(file, 0, 0, ' '), "INO\r", 0, 0},
       {"carriage return inside the record: the piece before it is refused, the rest is no "
-       "command", LoaderStatus::E, {}, SpoiltFrame(file, 0, 20, '\r'), "INO\r", 0, 0},
+       "command",
+       LoaderStatus::E,
+       {},
+       SpoiltFrame(file, 0, 20, '\r'),
+       "INO\r",
+       0,
+       0},
       {"record after the first part", LoaderStatus::E, {kFirstPartDone}, frame, "IOK\r", 0, 1},
       {"end of the first part", LoaderStatus::E, {}, kFirstPartDone, "I1OK\r", 0, 0},
       {"end of the first part twice", LoaderStatus::E, {kFirstPartDone}, kFirstPartDone, "INO\r", 0, 0},
@@ -224,8 +228,8 @@ TEST(FirmwareLoaderImage, HoldsTheFileInTwoPartsSplitAtItsMarkedRecord) {
       {LoaderStatus::C, 5, 4},  // a second part of one record
   };
   for (const ImageCase& c : cases) {
-    SCOPED_TRACE(std::to_string(c.records) + " records, split " + std::to_string(c.split) +
-                 ", status " + LoaderStatusLetter(c.status));
+    SCOPED_TRACE(std::to_string(c.records) + " records, split " + std::to_string(c.split) + ", status " +
+                 LoaderStatusLetter(c.status));
     const File file = MakeFile(c.records, c.split);
     ReaderEmulator reader = Loader(c.status);
     Download(reader, file);
@@ -281,14 +285,28 @@ TEST(FirmwareLoaderImage, StatusQueryInTheMiddleKeepsTheImageUnlessItIsBegunAgai
   const std::vector<std::string> firstPart = join(frames(0, kDefaultSplit), {kFirstPartDone});
   const std::vector<ResumeCase> cases = {
       {"a retry goes on with the record that had no answer", frames(0, 3), frames(3, 5), "IOK\r", 5, false, 0, 0, 0},
-      {"a retry in the second part goes on there", join(firstPart, frames(8, 9)), frames(9, 11), "IOK\r",
-       kDefaultSplit, true, 8, 11, 0},
+      {"a retry in the second part goes on there", join(firstPart, frames(8, 9)), frames(9, 11), "IOK\r", kDefaultSplit,
+       true, 8, 11, 0},
       {"a retry of the first part's end after its answer was lost is refused: the image has one",
-       firstPart, {kFirstPartDone}, "INO\r", kDefaultSplit, true, 8, 8, 0},
+       firstPart,
+       {kFirstPartDone},
+       "INO\r",
+       kDefaultSplit,
+       true,
+       8,
+       8,
+       0},
       {"a new run sends the first record again", frames(0, 3), frames(0, 2), "IOK\r", 2, false, 0, 0, 1},
       {"a new run in the second part", join(firstPart, frames(8, 10)), frames(0, 1), "IOK\r", 1, false, 0, 0, 1},
-      {"a new run of an image without a first part sends its end again", join({kFirstPartDone}, frames(0, 2)),
-       {kFirstPartDone}, "I1OK\r", 0, true, 0, 0, 1},
+      {"a new run of an image without a first part sends its end again",
+       join({kFirstPartDone}, frames(0, 2)),
+       {kFirstPartDone},
+       "I1OK\r",
+       0,
+       true,
+       0,
+       0,
+       1},
   };
   for (const ResumeCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -19,11 +19,11 @@ extern char** environ;
 namespace sim {
 namespace {
 
+using platform::UniqueFd;
 using test::ReadFor;
 using test::ReadLine;
 using test::ReadUntil;
 using test::WriteAll;
-using platform::UniqueFd;
 
 // The tool in a child process with pipes on its standard input and output.
 class SimProcess {
@@ -204,8 +204,7 @@ TEST(PelmorSimTool, WritableTransponderCommands) {
   EXPECT_EQ(sim.Command("notag"), "ok");
   EXPECT_EQ(write("20E91443A2"), "w20E91443A2NO\r");
   // "lock on" and "blocks" need a transponder in the field.
-  for (const std::string bad :
-       {"transponder 4", "transponder x", "lock maybe", "lock on", "blocks"}) {
+  for (const std::string bad : {"transponder 4", "transponder x", "lock maybe", "lock on", "blocks"}) {
     const auto answer = sim.Command(bad);
     ASSERT_TRUE(answer.has_value()) << bad;
     EXPECT_EQ(answer->rfind("error: ", 0), 0u) << bad << " -> " << *answer;

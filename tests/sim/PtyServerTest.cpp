@@ -64,8 +64,7 @@ TEST_F(PtyServerTest, AnswersThroughTheSlave) {
 
   server_->SendResetReport();
   EXPECT_EQ(ReadLine(port_.Get()), "X reset\r");
-  EXPECT_EQ(server_->ReceivedLines(),
-            (std::vector<std::string>{"V", "cA00181xxxx", "S", "S"}));
+  EXPECT_EQ(server_->ReceivedLines(), (std::vector<std::string>{"V", "cA00181xxxx", "S", "S"}));
 }
 
 TEST_F(PtyServerTest, WritesATransponderAndReadsItBack) {
@@ -156,8 +155,7 @@ std::chrono::microseconds TimeBurst(int port) {
   for (int i = 0; i < kBurstCommands; ++i) {
     EXPECT_EQ(ReadLine(port), "VLF2.01 CRSWI\r");
   }
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-      std::chrono::steady_clock::now() - start);
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
 }
 
 TEST_F(PtyServerTest, PacingHoldsAnswersToTheBaudRate) {

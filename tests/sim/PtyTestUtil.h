@@ -56,14 +56,11 @@ inline bool WriteAll(int fd, std::string_view bytes) {
 
 using Deadline = std::chrono::steady_clock::time_point;
 
-inline Deadline After(std::chrono::milliseconds timeout) {
-  return std::chrono::steady_clock::now() + timeout;
-}
+inline Deadline After(std::chrono::milliseconds timeout) { return std::chrono::steady_clock::now() + timeout; }
 
 // Waits until fd is readable or the deadline has passed; false once it has passed.
 inline bool WaitReadable(int fd, Deadline deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
   if (left.count() <= 0) {
     return false;
   }

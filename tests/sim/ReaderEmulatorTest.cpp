@@ -104,8 +104,7 @@ TEST(ReaderEmulatorInput, CommandsAssembleAcrossFeedsAndKeepTheirOrder) {
     EXPECT_EQ(Exchange(reader, std::string(1, c)), "");
   }
   EXPECT_EQ(Exchange(reader, "\rC\rV\r"), "cA00181xxxxOK\rCA00181FF\rVLF2.01 CRSWI\r");
-  const std::vector<std::string> received(reader.ReceivedLines().begin(),
-                                          reader.ReceivedLines().end());
+  const std::vector<std::string> received(reader.ReceivedLines().begin(), reader.ReceivedLines().end());
   EXPECT_EQ(received, (std::vector<std::string>{"cA00181xxxx", "C", "V"}));
 }
 
@@ -287,12 +286,10 @@ TEST(ReaderEmulatorFaults, EachFaultShapesTheAnswer) {
       {"refused", Fault::AnswerNO, "cA00181xxxx\r", {{0ms, "cA00181xxxxNO\r"}}},
       {"bad echo", Fault::BadEcho, "r8100\r", {{0ms, "r?100OK\r"}}},
       {"split", Fault::SplitBytes, "V\r", {{0ms, "VLF2.01"}, {79ms, ""}, {80ms, " CRSWI\r"}}},
-      {"split scan status", Fault::SplitBytes, "S\r",
-       {{0ms, "S"}, {80ms, "1\r"}, {99ms, ""}, {100ms, "S0\r"}}},
+      {"split scan status", Fault::SplitBytes, "S\r", {{0ms, "S"}, {80ms, "1\r"}, {99ms, ""}, {100ms, "S0\r"}}},
       {"dropped byte", Fault::DropByte, "V\r", {{0ms, "VLF2.0 CRSWI\r"}}},
       {"delay", Fault::Delay, "V\r", {{0ms, ""}, {499ms, ""}, {500ms, "VLF2.01 CRSWI\r"}}},
-      {"delay of a scan", Fault::Delay, "S\r",
-       {{0ms, ""}, {500ms, "S1\r"}, {599ms, ""}, {600ms, "S0\r"}}},
+      {"delay of a scan", Fault::Delay, "S\r", {{0ms, ""}, {500ms, "S1\r"}, {599ms, ""}, {600ms, "S0\r"}}},
   };
   for (const FaultCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -335,8 +332,7 @@ TEST(ReaderEmulatorFaults, GarbageReplacesTheWholeAnswerWithPrintableJunk) {
   ReaderEmulator reader(Powered());
   ASSERT_TRUE(reader.PutTag(kIsoTag));
   reader.SetFault(Fault::Garbage, 2);
-  const std::vector<std::pair<std::string, std::string>> commands = {
-      {"V\r", "VLF2.01 CRSWI\r"}, {"S\r", "S1\r"}};
+  const std::vector<std::pair<std::string, std::string>> commands = {{"V\r", "VLF2.01 CRSWI\r"}, {"S\r", "S1\r"}};
   for (const auto& [command, normal] : commands) {
     SCOPED_TRACE(command);
     const std::string answer = Exchange(reader, command);

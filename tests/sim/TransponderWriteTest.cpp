@@ -30,12 +30,8 @@ std::string Exchange(ReaderEmulator& reader, std::string_view bytes, Millis at =
 }
 
 // The answer a block write gets when it is carried out or refused.
-std::string Accepted(std::string_view command) {
-  return std::string(command.substr(0, command.size() - 1)) + "OK\r";
-}
-std::string Refused(std::string_view command) {
-  return std::string(command.substr(0, command.size() - 1)) + "NO\r";
-}
+std::string Accepted(std::string_view command) { return std::string(command.substr(0, command.size() - 1)) + "OK\r"; }
+std::string Refused(std::string_view command) { return std::string(command.substr(0, command.size() - 1)) + "NO\r"; }
 
 // The two blocks of the code "12345" as the Write Tag dialog sends them.
 const std::string kFirstOf12345 = "w20E91443A2\r";
@@ -78,8 +74,8 @@ struct FrameCase {
   const char* name;
   std::string command;
   bool accepted;
-  int countAfter;       // the transponder starts with 5 blocks
-  int storedAddress;    // 0: no data block stored
+  int countAfter;     // the transponder starts with 5 blocks
+  int storedAddress;  // 0: no data block stored
 };
 
 TEST(TransponderWrite, EachFrameIsAcceptedOrRefusedByItsLayout) {
@@ -127,8 +123,7 @@ TEST(TransponderWrite, EachFrameIsAcceptedOrRefusedByItsLayout) {
 TEST(TransponderWrite, AnOverlongWriteGetsAnEchoCutToTheLine) {
   ReaderEmulator reader = PoweredReader();
   ASSERT_TRUE(reader.PutTransponder({}));
-  EXPECT_EQ(Exchange(reader, "w" + std::string(40, '0') + "\r"),
-            "w" + std::string(31, '0') + "NO\r");
+  EXPECT_EQ(Exchange(reader, "w" + std::string(40, '0') + "\r"), "w" + std::string(31, '0') + "NO\r");
 }
 
 TEST(TransponderWrite, EverySingleBitErrorIsRefusedUnlessItOnlyMovesTheAddress) {
@@ -158,10 +153,14 @@ TEST(TransponderWrite, WritesAreRefusedWithoutAWritableTransponder) {
   const std::vector<FieldCase> cases = {
       {"empty field", [](ReaderEmulator&) {}},
       {"read-only tag",
-       [](ReaderEmulator& r) { ASSERT_TRUE(r.PutTag({"08", "999000012345678"})); }},
-      {"read-only FLEX tag", [](ReaderEmulator& r) { ASSERT_TRUE(r.PutTag({"15", "AB"})); }},
-      {"locked transponder",
-       [](ReaderEmulator& r) { ASSERT_TRUE(r.PutTransponder({.lock = WriteLock::On})); }},
+       [](ReaderEmulator& r) {
+         ASSERT_TRUE(r.PutTag({"08", "999000012345678"}));
+       }},
+      {"read-only FLEX tag",
+       [](ReaderEmulator& r) {
+         ASSERT_TRUE(r.PutTag({"15", "AB"}));
+       }},
+      {"locked transponder", [](ReaderEmulator& r) { ASSERT_TRUE(r.PutTransponder({.lock = WriteLock::On})); }},
   };
   for (const FieldCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -189,9 +188,21 @@ TEST(TransponderWrite, UnlockingLetsWritesThroughAgainAndKeepsTheBlocks) {
 
 TEST(TransponderReadBack, CodesOfEveryLengthComeBackAsWritten) {
   const std::vector<std::string> codes = {
-      "1",      "A",          "12",          "123",          "12345",
-      "AB12 34", "ABCDEFGHIJ", "12345678901", "123456789012", "1234567890123",
-      " LEAD",  "TRAIL ",     "A B C D E F G", "123456789012345", "~!@#$%^&*()_+{}",
+      "1",
+      "A",
+      "12",
+      "123",
+      "12345",
+      "AB12 34",
+      "ABCDEFGHIJ",
+      "12345678901",
+      "123456789012",
+      "1234567890123",
+      " LEAD",
+      "TRAIL ",
+      "A B C D E F G",
+      "123456789012345",
+      "~!@#$%^&*()_+{}",
   };
   for (const std::string& code : codes) {
     SCOPED_TRACE("'" + code + "'");
@@ -236,8 +247,7 @@ TEST(TransponderReadBack, TheBlockCountSetsTheTypeAndHowManyBlocksAreRead) {
   // The count may be set before or after the code is written.
   for (const bool countFirst : {true, false}) {
     for (const CountCase& c : cases) {
-      SCOPED_TRACE(std::to_string(c.count) + " blocks, " + c.written +
-                   (countFirst ? ", count first" : ", code first"));
+      SCOPED_TRACE(std::to_string(c.count) + " blocks, " + c.written + (countFirst ? ", count first" : ", code first"));
       ReaderEmulator reader = PoweredReader();
       ASSERT_TRUE(reader.PutTransponder({.blockCount = c.count == 7 ? 3 : 7}));
       std::vector<std::string> commands = CodeCommands(c.written);
@@ -346,10 +356,8 @@ TEST(TransponderWriteFaults, EachFaultShapesTheWriteAnswer) {
       {"bad echo", Fault::BadEcho, WriteLock::Off, {{0ms, "w?0E91443A2OK\r"}}, true},
       {"bad echo of a refusal", Fault::BadEcho, WriteLock::On, {{0ms, "w?0E91443A2NO\r"}}, false},
       {"dropped byte", Fault::DropByte, WriteLock::Off, {{0ms, "w20E9143A2OK\r"}}, true},
-      {"split", Fault::SplitBytes, WriteLock::Off,
-       {{0ms, "w20E914"}, {79ms, ""}, {80ms, "43A2OK\r"}}, true},
-      {"delay", Fault::Delay, WriteLock::Off,
-       {{0ms, ""}, {499ms, ""}, {500ms, "w20E91443A2OK\r"}}, true},
+      {"split", Fault::SplitBytes, WriteLock::Off, {{0ms, "w20E914"}, {79ms, ""}, {80ms, "43A2OK\r"}}, true},
+      {"delay", Fault::Delay, WriteLock::Off, {{0ms, ""}, {499ms, ""}, {500ms, "w20E91443A2OK\r"}}, true},
   };
   for (const WriteFaultCase& c : cases) {
     SCOPED_TRACE(c.name);

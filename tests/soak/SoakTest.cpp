@@ -203,10 +203,11 @@ TEST(Soak, EveryCodeIsTypedOnceAndMemoryStaysFlat) {
 #else
   const char* residentNote = "";
 #endif
-  std::printf("soak: %d reads, %d tags of unknown type; heap in use %zu -> %zu bytes, resident %zu -> %zu KiB%s "
-              "(from read %d to the end)\n",
-              done, unknown, heapAfterWarmUp, heapAtEnd, residentAfterWarmUp / 1024, residentAtEnd / 1024,
-              residentNote, measuredFrom);
+  std::printf(
+      "soak: %d reads, %d tags of unknown type; heap in use %zu -> %zu bytes, resident %zu -> %zu KiB%s "
+      "(from read %d to the end)\n",
+      done, unknown, heapAfterWarmUp, heapAtEnd, residentAfterWarmUp / 1024, residentAtEnd / 1024, residentNote,
+      measuredFrom);
   EXPECT_LE(heapAtEnd, heapAfterWarmUp + kHeapSlackBytes);
 }
 
@@ -253,8 +254,8 @@ TEST(Soak, TerminalWithoutKeyOutputKeepsNothingPerRead) {
     if (done == reads / 2) heapAfterWarmUp = HeapInUse();
   }
   const size_t heapAtEnd = HeapInUse();
-  std::printf("soak: terminal, %d reads; heap in use %zu -> %zu bytes (second half)\n", reads,
-              heapAfterWarmUp, heapAtEnd);
+  std::printf("soak: terminal, %d reads; heap in use %zu -> %zu bytes (second half)\n", reads, heapAfterWarmUp,
+              heapAtEnd);
   EXPECT_LE(heapAtEnd, heapAfterWarmUp + kHeapSlackBytes);
 }
 

@@ -74,9 +74,21 @@ TEST(BlockFrameDecoder, RejectsParitySoundFramesNoCodeWriteMakes) {
 
 TEST(BlockFrameDecoder, RefusesMalformedText) {
   const std::string cases[] = {
-      "",  "w", "20E91443A2", "W20E91443A2", "w20E91443A", "w20E91443A2A", "w20E91443AG",
-      "w20E91443A2\r\r", "w20E91443A2\n", " w20E91443A2", "w20E9 1443A2", "w0x20E91443",
-      std::string("w20E9\0" "443A2", 11),
+      "",
+      "w",
+      "20E91443A2",
+      "W20E91443A2",
+      "w20E91443A",
+      "w20E91443A2A",
+      "w20E91443AG",
+      "w20E91443A2\r\r",
+      "w20E91443A2\n",
+      " w20E91443A2",
+      "w20E9 1443A2",
+      "w0x20E91443",
+      std::string("w20E9\0"
+                  "443A2",
+                  11),
   };
   for (const auto& text : cases) EXPECT_EQ(ParseFrameText(text), std::nullopt) << text;
 }

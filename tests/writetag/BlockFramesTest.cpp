@@ -46,15 +46,12 @@ TEST(BlockFrames, EncodesCodesOfEveryLength) {
       {u"0123456789", "w20E89423DA w20C3946C73 w20ED95C3F4 w216BC0F115"},
       {u"Hello World", "w2110B92692 w238EE95F73 w20C0A5EEC4 w23EF115C45 w21440888EE"},
       {u"zzzzzzzzzzzz", "w21723EC75A w2247597273 w21723EC75C w2247597275 w21723EC0A6"},
-      {u"a b c d e f g",
-       "w2141108EC2 w20C20943F3 w20C0B90A3C w208EA440BD w2146908EBE w216888888F"},
-      {u"a b c d e f g ",
-       "w2141108EC2 w20C20943F3 w20C0B90A3C w208EA440BD w2146908EBE w216A0888A7"},
-      {u"ABCDEFGHIJKLMNO",
-       "w210920C45A w20EC210DBB w210EA16C14 w220C45923D w2113A38C16 w23A4711727"},
+      {u"a b c d e f g", "w2141108EC2 w20C20943F3 w20C0B90A3C w208EA440BD w2146908EBE w216888888F"},
+      {u"a b c d e f g ", "w2141108EC2 w20C20943F3 w20C0B90A3C w208EA440BD w2146908EBE w216A0888A7"},
+      {u"ABCDEFGHIJKLMNO", "w210920C45A w20EC210DBB w210EA16C14 w220C45923D w2113A38C16 w23A4711727"},
       {u"\u01311", "w20E91420F2"},
       {u"\xD800\x0041", "w2088A0A0F2"},  // unpaired high surrogate, low byte 0x00
-      {u"\xDC31", "w20E908888A"},          // unpaired low surrogate, reads as "1"
+      {u"\xDC31", "w20E908888A"},        // unpaired low surrogate, reads as "1"
       {u"Z\u00E9\u4E2D", "w213A722222 w23A08888EB"},
   };
   for (const auto& [code, frames] : cases) EXPECT_EQ(Commands(code), frames);
@@ -85,8 +82,7 @@ TEST(BlockFrames, TooLongCodeIsRefusedAndLeavesTheTableAlone) {
     EXPECT_EQ(set.m_nBlockCount, before.m_nBlockCount) << length;
     EXPECT_EQ(set.m_blockFrames, before.m_blockFrames) << length;
   }
-  EXPECT_EQ(BlockCountMessage(7),
-            "Number of calculated blocks incorrect. \r\n7 blocks calculated.");
+  EXPECT_EQ(BlockCountMessage(7), "Number of calculated blocks incorrect. \r\n7 blocks calculated.");
   EXPECT_EQ(BlockCountMessage(SIZE_MAX).substr(41), "2147483647 blocks calculated.");
 }
 

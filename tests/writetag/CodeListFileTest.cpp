@@ -44,9 +44,9 @@ TEST(CodeListParse, LinesWhereTheFileHasLineEndsElseWords) {
     std::string bytes;
     Entries shown;
   } cases[] = {
-      {"AB CD\rX\r12 34\r", {"12 34", "AB CD"}},  // newest first, one character hidden
-      {"AB12\r\nCD34\r\n", {"CD34", "AB12"}},      // CR LF: the empty lines between go
-      {"AB12\n \t\n\nCD34", {"CD34", "AB12"}},     // blank lines too; no end at the last
+      {"AB CD\rX\r12 34\r", {"12 34", "AB CD"}},    // newest first, one character hidden
+      {"AB12\r\nCD34\r\n", {"CD34", "AB12"}},       // CR LF: the empty lines between go
+      {"AB12\n \t\n\nCD34", {"CD34", "AB12"}},      // blank lines too; no end at the last
       {"AB CD  EF\tGH", {"GH", "EF", "CD", "AB"}},  // no line end anywhere: words
       {std::string(20, 'M') + "\rAB\r", {"AB", std::string(15, 'M')}},
   };
@@ -72,8 +72,7 @@ TEST(CodeListParse, AnEntryCutByTheReadBoundIsLeftOut) {
   EXPECT_EQ(ParseCodeList("AB12\rCD34\r", ReadCut::AtBound), (Entries{"CD34", "AB12"}));
   EXPECT_EQ(ParseCodeList("AB12 CD3", ReadCut::AtBound), (Entries{"AB12"}));
   // Fifteen characters show all an entry ever shows.
-  EXPECT_EQ(ParseCodeList("AB12\r" + std::string(15, 'M'), ReadCut::AtBound),
-            (Entries{std::string(15, 'M'), "AB12"}));
+  EXPECT_EQ(ParseCodeList("AB12\r" + std::string(15, 'M'), ReadCut::AtBound), (Entries{std::string(15, 'M'), "AB12"}));
   EXPECT_EQ(ParseCodeList("AB12\r" + std::string(14, 'M'), ReadCut::AtBound), (Entries{"AB12"}));
   EXPECT_EQ(ParseCodeList("AB12\rCD3", ReadCut::Whole), (Entries{"CD3", "AB12"}));
 }

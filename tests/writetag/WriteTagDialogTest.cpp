@@ -91,7 +91,9 @@ TEST_F(WriteTag, AppendAndClearList) {
   Open();
   dlg->AppendCodeToFile(u"12 34");
   dlg->AppendCodeToFile(u"");
-  dlg->AppendCodeToFile(u"\u0141" u"234567890123456789");
+  dlg->AppendCodeToFile(
+      u"\u0141"
+      u"234567890123456789");
   EXPECT_EQ(File(), "AB12\r12 34\r\rA23456789012345\r");
   // Regression: a code with a blank came back as two entries, one per word.
   Open();
@@ -334,9 +336,12 @@ TEST(WriteStates, Transitions) {
     const char* line;
     WriteState after;
   } answers[] = {
-      {WriteState::Wait, "w2000210510OK", WriteState::AnswerOk}, {WriteState::Wait, "wNO", WriteState::Failed},
-      {WriteState::Start, "wOK", WriteState::Start},             {WriteState::SendBlock, "wNO", WriteState::SendBlock},
-      {WriteState::Start, "w", WriteState::Failed},              {WriteState::Wait, "wok", WriteState::Failed},
+      {WriteState::Wait, "w2000210510OK", WriteState::AnswerOk},
+      {WriteState::Wait, "wNO", WriteState::Failed},
+      {WriteState::Start, "wOK", WriteState::Start},
+      {WriteState::SendBlock, "wNO", WriteState::SendBlock},
+      {WriteState::Start, "w", WriteState::Failed},
+      {WriteState::Wait, "wok", WriteState::Failed},
   };
   for (const auto& a : answers) EXPECT_EQ(writetag::AfterAnswer(a.state, a.line), a.after) << a.line;
   for (WriteState s : {WriteState::Check, WriteState::Encode, WriteState::SendBlock, WriteState::SendBlocksSetting,
@@ -517,7 +522,7 @@ TEST(WriteTagInMainWindow, TagsAreShownAndClosedDialogsForgotten) {
   r.host.Advance(5);
   EXPECT_FALSE(wt->IsWindow());  // code mode: No closes
   r.Line("wOK");                 // nobody to forward to now
-  r.Click(IDC_WRITE_TAG);         // a fresh dialog replaces the closed one safely
+  r.Click(IDC_WRITE_TAG);        // a fresh dialog replaces the closed one safely
   EXPECT_NE(r.dlg->WriteTagDialog(), nullptr);
   EXPECT_TRUE(r.dlg->WriteTagDialog()->IsWindow());
 }

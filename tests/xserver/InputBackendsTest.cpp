@@ -105,8 +105,8 @@ TEST_F(HotKeysTest, PressAndReleaseGiveOneMessageEach) {
   client.FakeKey(kF22Keycode, Press::Down);
   client.FakeKey(kF22Keycode, Press::Up);
   DispatchUntilOrangeRelease();
-  EXPECT_EQ(messages, (Messages{{kScanId, kScanDown}, {kScanId, kScanUp}, {kOrangeId, kOrangeDown},
-                                {kOrangeId, kOrangeUp}}));
+  EXPECT_EQ(messages,
+            (Messages{{kScanId, kScanDown}, {kScanId, kScanUp}, {kOrangeId, kOrangeDown}, {kOrangeId, kOrangeUp}}));
 }
 
 // Whether the server auto-repeats keycode when it is held.
@@ -135,18 +135,20 @@ TEST_F(HotKeysTest, WhileTheScanKeyIsHeldTypedKeysReachTheFocusWindow) {
   ASSERT_TRUE(keys->Register(kScanId, MOD_KEYUP, VK_F24));
 
   client.FakeKey(kF24Keycode, Press::Down);
-  ASSERT_TRUE(xtest::PumpUntil(keys->Fd(), [this] { keys->Dispatch(); }, [this] { return !messages.empty(); }));
+  ASSERT_TRUE(xtest::PumpUntil(
+      keys->Fd(), [this] { keys->Dispatch(); }, [this] { return !messages.empty(); }));
   const uint32_t code[] = {U'1', U'2', U'3'};
   const unsigned shifts[] = {3, 3, 3};
   ASSERT_TRUE(output->PostKeybdMessage(-1, 13, 3, 3, shifts, code));
-  EXPECT_TRUE(xtest::PumpUntil(client.Fd(), [this] { client.Pump(); }, [this] { return client.Text() == "123"; }))
+  EXPECT_TRUE(xtest::PumpUntil(
+      client.Fd(), [this] { client.Pump(); }, [this] { return client.Text() == "123"; }))
       << "the focus window got \"" << client.Text() << "\"";
   client.FakeKey(kF24Keycode, Press::Up);
   client.FakeKey(kF22Keycode, Press::Down);
   client.FakeKey(kF22Keycode, Press::Up);
   DispatchUntilOrangeRelease();
-  EXPECT_EQ(messages, (Messages{{kScanId, kScanDown}, {kScanId, kScanUp}, {kOrangeId, kOrangeDown},
-                                {kOrangeId, kOrangeUp}}));
+  EXPECT_EQ(messages,
+            (Messages{{kScanId, kScanDown}, {kScanId, kScanUp}, {kOrangeId, kOrangeDown}, {kOrangeId, kOrangeUp}}));
 }
 
 TEST_F(HotKeysTest, GrabbedKeysDoNotAutoRepeatUntilUnregistered) {
@@ -185,8 +187,8 @@ TEST_F(HotKeysTest, AHeldKeyWithAutoRepeatGivesOnePressAndOneRelease) {
   client.FakeKey(kF22Keycode, Press::Down);
   client.FakeKey(kF22Keycode, Press::Up);
   DispatchUntilOrangeRelease();
-  EXPECT_EQ(messages, (Messages{{kScanId, kScanDown}, {kScanId, kScanUp}, {kOrangeId, kOrangeDown},
-                                {kOrangeId, kOrangeUp}}));
+  EXPECT_EQ(messages,
+            (Messages{{kScanId, kScanDown}, {kScanId, kScanUp}, {kOrangeId, kOrangeDown}, {kOrangeId, kOrangeUp}}));
 }
 
 TEST_F(HotKeysTest, AKeyAnotherClientGrabbedCannotBeRegisteredAndUnregisterFreesIt) {

@@ -198,7 +198,8 @@ class Wedge : public ::testing::Test {
     };
     // The first hiding after the window came up is hidden mode: the scan keys were taken
     // before (at connect), and the program handles the keys below only after it is hidden.
-    ASSERT_TRUE(xtest::PumpUntil(client.Fd(), pump, [&] { return hidden; }, kStartTimeout))
+    ASSERT_TRUE(xtest::PumpUntil(
+        client.Fd(), pump, [&] { return hidden; }, kStartTimeout))
         << "the program's window did not come up and hide; output:\n"
         << program->Output();
     client.onEvent = nullptr;
@@ -206,7 +207,8 @@ class Wedge : public ::testing::Test {
 
   // Waits until the focused window received text.
   bool Received(const std::string& text, milliseconds timeout = xtest::kEventTimeout) {
-    return xtest::PumpUntil(client.Fd(), pump, [&] { return client.Text() == text; }, timeout);
+    return xtest::PumpUntil(
+        client.Fd(), pump, [&] { return client.Text() == text; }, timeout);
   }
 
   xtest::Xvfb server;
@@ -255,8 +257,8 @@ TEST_F(Wedge, KeyDelaySpacesEveryKeyEventAndCodesFollowEachOtherWhole) {
   // The scan button is pressed again as soon as the first code has started to arrive, and
   // held until the second code is there: releasing it switches the reader off.
   client.FakeKey(kF24Keycode, Press::Down);
-  ASSERT_TRUE(xtest::PumpUntil(client.Fd(), pump, [&] { return !client.Text().empty(); }))
-      << "nothing typed; output:\n" << program->Output();
+  ASSERT_TRUE(xtest::PumpUntil(client.Fd(), pump, [&] { return !client.Text().empty(); })) << "nothing typed; output:\n"
+                                                                                           << program->Output();
   client.FakeKey(kF24Keycode, Press::Up);
   client.FakeKey(kF24Keycode, Press::Down);
   const std::string both = std::string(kTypedCode) + kTypedCode;
