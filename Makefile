@@ -28,6 +28,7 @@ run: build
 	fi
 
 test: deps
+	@scripts/check-format
 	@cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DPELMOR_TESTS=ON \
 	  -DPELMOR_WERROR=ON -DPELMOR_SANITIZE=ON >/dev/null
 	@cmake --build $(TEST_DIR) -j $(JOBS)
