@@ -66,19 +66,6 @@ const char* AnswerName(int answer) {
 
 namespace {
 
-// Appends to a record of the host, dropping its older half once it holds 2 * kMaxRecords
-// entries, so that it stays bounded at a constant cost per entry.
-template <typename T>
-void Keep(std::vector<T>& records, T value) {
-  if (records.size() >= 2 * HeadlessHost::kMaxRecords)
-    records.erase(records.begin(), records.begin() + HeadlessHost::kMaxRecords);
-  records.push_back(std::move(value));
-}
-
-}  // namespace
-
-namespace {
-
 // Writes text as UTF-8, with the characters for which special() holds spelled by spell().
 template <typename Special, typename Spell>
 std::string Escape(const WString& text, Special special, Spell spell) {
@@ -354,7 +341,7 @@ bool HeadlessWindow::ChooseMenuItem(int id, const WString& text) {
 }
 
 WString HeadlessWindow::AskSaveFileName(const WString& caption, const WString&) {
-  host_.fileChoosers.push_back(caption);
+  for (IHeadlessWatcher* watcher : std::vector(host_.watchers_)) watcher->OnFileChooser(caption);
   if (host_.fileNames_.empty()) return {};
   WString path = std::move(host_.fileNames_.front());
   host_.fileNames_.pop_front();
@@ -404,7 +391,7 @@ HeadlessWindow* HeadlessHost::FindWindow(int templateId) const {
 uint64_t HeadlessHost::NowMs() const { return clock_ == ClockKind::Virtual ? virtualNow_ : SteadyMs() - realStart_; }
 
 void HeadlessHost::Sleep(unsigned ms) {
-  Keep(sleeps, ms);
+  for (IHeadlessWatcher* watcher : std::vector(watchers_)) watcher->OnSleep(ms);
   sleptMs_ += ms;
   if (clock_ == ClockKind::Virtual) {
     virtualNow_ += ms;
@@ -548,9 +535,10 @@ int HeadlessHost::AnswerBox(MessageBoxRecord record) {
   if (yesNo && answer != IDYES && answer != IDNO) answer = IDNO;
   if (!yesNo) answer = IDOK;
   record.answer = answer;
-  if (boxObserver_) boxObserver_(record);
-  Keep(boxes_, std::move(record));
+  for (IHeadlessWatcher* watcher : std::vector(watchers_)) watcher->OnMessageBox(record);
   return answer;
 }
+
+void HeadlessHost::RemoveWatcher(IHeadlessWatcher* watcher) { std::erase(watchers_, watcher); }
 
 }  // namespace fw

@@ -115,6 +115,18 @@ struct MessageBoxRecord {
   int answer = 0;
 };
 
+// Sees what the host does in a user's place. The terminal prints the message boxes; tests
+// keep a record of everything. The host itself keeps none of it: it runs for days.
+class IHeadlessWatcher {
+ public:
+  virtual void OnMessageBox(const MessageBoxRecord&) {}
+  virtual void OnSleep(unsigned /*ms*/) {}
+  virtual void OnFileChooser(const WString& /*caption*/) {}
+
+ protected:
+  ~IHeadlessWatcher() = default;
+};
+
 class HeadlessHost : public IHost {
  public:
   enum class ClockKind { Virtual, Real };
@@ -150,21 +162,13 @@ class HeadlessHost : public IHost {
   bool RunUntil(const std::function<bool()>& done, uint64_t maxMs);
   // Total of all Sleep calls, for tests of the fixed waits.
   uint64_t SleptMs() const { return sleptMs_; }
-  // Each Sleep call in order. The terminal runs for days: this record and that of the
-  // message boxes keep only the newest kMaxRecords to 2 * kMaxRecords entries.
-  std::vector<unsigned> sleeps;
-  static constexpr size_t kMaxRecords = 1024;
 
   // Message boxes: answers are taken from the queue, else Yes for Yes/No and OK for OK.
   // A hook, when set, answers instead (and may advance the clock "while the box is open").
   void QueueAnswer(int answer) { answers_.push_back(answer); }
   void SetMessageBoxHook(std::function<int(const MessageBoxRecord&)> hook) { boxHook_ = std::move(hook); }
-  const std::vector<MessageBoxRecord>& MessageBoxes() const { return boxes_; }
-  // File choosers: each takes the next queued path; without one the user cancels. Every
-  // chooser's caption is kept.
+  // File choosers: each takes the next queued path; without one the user cancels.
   void QueueFileName(WString path) { fileNames_.push_back(std::move(path)); }
-  std::vector<WString> fileChoosers;
-  void ClearMessageBoxes() { boxes_.clear(); }
   // A procedure that keeps failing asks "try again?" without end; nobody at a terminal
   // script can stop Yes answered by default. With a limit, at most that many retry
   // questions in a row of one dialog take the default Yes, the next takes No. Answers
@@ -181,8 +185,10 @@ class HeadlessHost : public IHost {
   const std::vector<HeadlessWindow*>& Windows() const { return windows_; }
   HeadlessWindow* FindWindow(int templateId) const;
 
-  // Called with every message box as it is answered (the terminal prints them).
-  void SetBoxObserver(std::function<void(const MessageBoxRecord&)> observer) { boxObserver_ = std::move(observer); }
+  // A watcher is told of every message box as it is answered, every Sleep and every file
+  // chooser, until it is removed.
+  void AddWatcher(IHeadlessWatcher* watcher) { watchers_.push_back(watcher); }
+  void RemoveWatcher(IHeadlessWatcher* watcher);
   // Ends the running modal loop (the "quit" command, a signal).
   void Quit();
   bool QuitRequested() const { return quit_; }
@@ -226,9 +232,8 @@ class HeadlessHost : public IHost {
   int retryLimit_ = 0;
   std::map<int, int> defaultRetries_;  // per dialog template: retry questions in a row
   std::function<int(const MessageBoxRecord&)> boxHook_;
-  std::vector<MessageBoxRecord> boxes_;
   std::map<int, std::function<void()>> fds_;
-  std::function<void(const MessageBoxRecord&)> boxObserver_;
+  std::vector<IHeadlessWatcher*> watchers_;
   std::vector<CDialog*> modalStack_;
   std::map<CDialog*, bool> modalEnded_;
   bool quit_ = false;

@@ -34,11 +34,11 @@ const char* KindName(ControlKind kind) {
 }  // namespace
 
 HeadlessTerminal::HeadlessTerminal(HeadlessHost& host, std::ostream& out) : host_(host), out_(out) {
-  host_.SetBoxObserver([this](const MessageBoxRecord& box) { PrintBox(box); });
+  host_.AddWatcher(this);
 }
 
 HeadlessTerminal::~HeadlessTerminal() {
-  host_.SetBoxObserver(nullptr);
+  host_.RemoveWatcher(this);
   if (commandFd_ >= 0) host_.UnwatchFd(commandFd_);
 }
 
@@ -59,7 +59,7 @@ void HeadlessTerminal::PrintLog(const WString& text) {
   atLineStart_ = text.back() == u'\n';
 }
 
-void HeadlessTerminal::PrintBox(const MessageBoxRecord& box) {
+void HeadlessTerminal::OnMessageBox(const MessageBoxRecord& box) {
   Print("[" + ToUtf8(box.caption) + "] " + EscapeForLine(box.text) + " -> " + AnswerName(box.answer));
 }
 

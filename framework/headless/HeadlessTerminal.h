@@ -13,7 +13,7 @@
 
 namespace fw {
 
-class HeadlessTerminal {
+class HeadlessTerminal : private IHeadlessWatcher {
  public:
   HeadlessTerminal(HeadlessHost& host, std::ostream& out);
   ~HeadlessTerminal();
@@ -32,7 +32,7 @@ class HeadlessTerminal {
   void SetKeyHandler(KeyHandler handler) { keyHandler_ = std::move(handler); }
 
  private:
-  void PrintBox(const MessageBoxRecord& box);
+  void OnMessageBox(const MessageBoxRecord& box) override;
   void Print(const std::string& line);
   void Error(const std::string& message);
   void Help();

@@ -10,6 +10,7 @@
 #include "app/MainDialog.h"
 #include "device/PinAccess.h"
 #include "framework/headless/HeadlessHost.h"
+#include "tests/fakes/RecordingHost.h"
 #include "tests/fakes/FakeSerialPorts.h"
 #include "tests/fakes/FakeServices.h"
 #include "resources/Resource.h"
@@ -42,7 +43,7 @@ class FakeSupply : public device::IPinAccess {
 };
 
 struct Rig {
-  fw::HeadlessHost host;
+  fw::RecordingHost host;
   platform::FakeSerialPorts serial;
   platform::FakeHotKeys hotKeys;
   platform::RecordingKeyOutput keys;

@@ -53,7 +53,7 @@ Reader Willing(std::string letters = "E") {
 }
 
 struct Download : ::testing::Test {
-  fw::HeadlessHost host;
+  fw::RecordingHost host;
   platform::FakeSerialPorts serial;
   TempDir dir;
   platform::CommHandle handle = 0;

@@ -51,7 +51,7 @@ class FakeSlotPinService : public IKernelIoControl {
   // The presence answer; without it the presence call fails.
   bool present = true;
   uint32_t presentFlag = 1;
-  std::vector<Connector> connectors{Connector{}};
+  std::vector<Connector> connectors = std::vector<Connector>(1);
 
   // The model query: no name makes the call fail; returnedBytes overrides the count.
   std::optional<std::u16string> model;

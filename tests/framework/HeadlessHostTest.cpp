@@ -3,6 +3,7 @@
 
 #include "framework/headless/HeadlessHost.h"
 #include "framework/headless/HeadlessTerminal.h"
+#include "tests/fakes/RecordingHost.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +40,7 @@ class Probe : public CDialog {
 };
 
 struct Headless : ::testing::Test {
-  HeadlessHost host;
+  RecordingHost host;
   std::ostringstream out;
   HeadlessTerminal terminal{host, out};
 };
@@ -307,26 +308,35 @@ TEST_F(Headless, DefaultYesHoldsForALimitedRunOfRetryQuestions) {
   }
 }
 
-// Regression: the terminal kept every sleep and every message box it ever had, so a
-// scanner left running for days grew by a few bytes with each read.
-TEST_F(Headless, RecordsOfSleepsAndBoxesStayBounded) {
+// Regression: the host kept every sleep and every message box it ever had, so a scanner
+// left running for days grew by a few bytes with each read. Now only watchers see them, and
+// only while they watch; the terminal is one.
+TEST_F(Headless, WatchersSeeBoxesSleepsAndChoosersWhileTheyWatch) {
+  struct Counter : IHeadlessWatcher {
+    std::vector<std::u16string> boxes, choosers;
+    std::vector<unsigned> sleeps;
+    void OnMessageBox(const MessageBoxRecord& box) override { boxes.push_back(box.text); }
+    void OnSleep(unsigned ms) override { sleeps.push_back(ms); }
+    void OnFileChooser(const WString& caption) override { choosers.push_back(caption); }
+  } counter;
   Probe p(host);
   p.Create(nullptr);
-  const size_t many = 10 * HeadlessHost::kMaxRecords + 3;
-  for (size_t i = 0; i < many; ++i) {
-    host.Sleep(static_cast<unsigned>(i % 7));
-    p.MessageBox(u"n" + fw::Widen(std::to_string(i)), u"Info", MB_OK);
-  }
-  EXPECT_LE(host.sleeps.size(), 2 * HeadlessHost::kMaxRecords);
-  EXPECT_GE(host.sleeps.size(), HeadlessHost::kMaxRecords);
-  EXPECT_LE(host.MessageBoxes().size(), 2 * HeadlessHost::kMaxRecords);
-  // The newest are the ones kept, in order; the total of the sleeps still counts them all.
-  EXPECT_EQ(host.sleeps.back(), (many - 1) % 7);
-  EXPECT_EQ(host.MessageBoxes().back().text, u"n" + fw::Widen(std::to_string(many - 1)));
-  EXPECT_EQ(host.MessageBoxes().front().text, u"n" + fw::Widen(std::to_string(many - host.MessageBoxes().size())));
-  uint64_t total = 0;
-  for (size_t i = 0; i < many; ++i) total += i % 7;
-  EXPECT_EQ(host.SleptMs(), total);
+  host.Sleep(1);
+  host.AddWatcher(&counter);
+  host.Sleep(2);
+  p.MessageBox(u"seen", u"Info", MB_OK);
+  p.Window()->AskSaveFileName(u"Save log", u"log.txt");
+  host.RemoveWatcher(&counter);
+  host.Sleep(3);
+  p.MessageBox(u"unseen", u"Info", MB_OK);
+  p.Window()->AskSaveFileName(u"Later", u"log.txt");
+  EXPECT_EQ(counter.sleeps, std::vector<unsigned>{2});
+  EXPECT_EQ(counter.boxes, std::vector<std::u16string>{u"seen"});
+  EXPECT_EQ(counter.choosers, std::vector<std::u16string>{u"Save log"});
+  EXPECT_EQ(host.SleptMs(), 6u);
+  // The terminal watched throughout.
+  EXPECT_NE(out.str().find("[Info] seen -> OK"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("[Info] unseen -> OK"), std::string::npos) << out.str();
 }
 
 TEST_F(Headless, TimersTickWhileABoxIsOpen) {

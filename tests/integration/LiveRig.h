@@ -18,6 +18,7 @@
 #include "app/MainDialog.h"
 #include "device/ReaderPower.h"
 #include "framework/headless/HeadlessHost.h"
+#include "tests/fakes/RecordingHost.h"
 #include "tests/fakes/FakeServices.h"
 #include "platform/linux/PosixSerialPorts.h"
 #include "resources/Resource.h"
@@ -63,7 +64,7 @@ struct LiveRig {
   }
 
   sim::PtyServer server;
-  fw::HeadlessHost host{fw::HeadlessHost::ClockKind::Real};
+  fw::RecordingHost host{fw::HeadlessHost::ClockKind::Real};
   testing_rig::TempDir dir;
   const std::filesystem::path appDir = dir.Path() / "app";
   const std::filesystem::path device = dir.Path() / "ttyREADER";

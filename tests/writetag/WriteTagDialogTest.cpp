@@ -24,7 +24,7 @@ constexpr const char16_t* kBlocksSuccess =
     u"Number of blocks successfuly transmitted. \r\nDo you want to write a code to the transponder. \r\n";
 
 struct WriteTag : ::testing::Test {
-  fw::HeadlessHost host;
+  fw::RecordingHost host;
   // Commands as the terminal takes them; what it prints is not looked at here.
   std::ostringstream printed;
   fw::HeadlessTerminal terminal{host, printed};
