@@ -28,6 +28,10 @@ bool CPortDialog::OnInitDialog() {
     const int index = w->AddString(IDC_PORT_LIST, fw::Widen(app::DescribeSerialDevice(d)));
     if (d.path == m_strDevice) current = index;
   }
+  if (m_devices.empty()) {
+    // An empty list looks broken; say that nothing was found and where the port goes.
+    current = w->AddString(IDC_PORT_LIST, u"None found: plug the reader in, or give its port below.");
+  }
   w->SetCurSel(IDC_PORT_LIST, current);
   SetDlgItemText(IDC_PORT_PATH, fw::Widen(m_strDevice));
   SetReason(m_strReason);

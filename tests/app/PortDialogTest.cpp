@@ -173,15 +173,14 @@ struct PortRig : Rig {
   PipeDeviceWatch watch;
   std::vector<std::string> remembered;
   std::filesystem::path conf = dir.Path() / "config" / "pelmor" / "pelmor.conf";
+  std::vector<app::SerialDevice> devices{{"ttyACM3", "/dev/ttyACM3", "usb", "2341", "0043", "", "Uno", "9", {}},
+                                         {"ttyUSB0", "/dev/ttyUSB0", "usb", "0403", "6001", "", "", "A10K", {}}};
 
   CMainDialog& StartDesktop(bool withWatch, const std::string& path = "/dev/ttyUSB0") {
     dlg = std::make_unique<CMainDialog>(host, Services());
     dlg->SetPortDevice(fw::Widen(path));
     dlg->SetPortDialogUse(CMainDialog::PortDialogUse::OnOpenFailure);
-    dlg->SetDeviceLister([] {
-      return std::vector<app::SerialDevice>{{"ttyACM3", "/dev/ttyACM3", "usb", "2341", "0043", "", "Uno", "9", {}},
-                                            {"ttyUSB0", "/dev/ttyUSB0", "usb", "0403", "6001", "", "", "A10K", {}}};
-    });
+    dlg->SetDeviceLister([this] { return devices; });
     dlg->SetPortMemory([this](const std::string& device) {
       remembered.push_back(device);
       EXPECT_TRUE(app::RememberPort(conf, device).Ok());
@@ -259,8 +258,15 @@ TEST(PortDialog, FailedStartLeadsToTheDialogAndTheChosenPortIsRemembered) {
 TEST(PortDialog, QuitEndsTheProgramAndClosingTheDialogDoesNot) {
   PortRig r;
   r.serial.failOpen = true;
+  r.devices.clear();
   r.StartDesktop(false);
   ASSERT_NE(r.PortWindow(), nullptr);
+  // No serial device at all: the list says so, and picking that line changes nothing.
+  ASSERT_EQ(r.PortWindow()->GetCount(IDC_PORT_LIST), 1);
+  EXPECT_EQ(fw::ToUtf8(r.PortWindow()->GetItemText(IDC_PORT_LIST, 0)),
+            "None found: plug the reader in, or give its port below.");
+  r.dlg->PortDialog()->DispatchCommand(IDC_PORT_LIST, fw::Notify::SelChange);
+  EXPECT_EQ(r.dlg->PortDialog()->Path(), "/dev/ttyUSB0");
   r.dlg->PortDialog()->DispatchClose();
   EXPECT_EQ(r.PortWindow(), nullptr);
   EXPECT_TRUE(r.dlg->IsWindow());

@@ -138,8 +138,8 @@ TEST_P(TextFit, EveryTextFitsItsControl) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialogs, TextFit,
-                         ::testing::Values(FitCase{102, 1}, FitCase{135, 1}, FitCase{133, 1}, FitCase{102, 2},
-                                           FitCase{135, 2}, FitCase{133, 2}),
+                         ::testing::Values(FitCase{102, 1}, FitCase{135, 1}, FitCase{133, 1}, FitCase{140, 1},
+                                           FitCase{102, 2}, FitCase{135, 2}, FitCase{133, 2}, FitCase{140, 2}),
                          [](const auto& p) {
                            return std::to_string(p.param.templateId) + "_scale" + std::to_string(p.param.scale);
                          });
