@@ -204,7 +204,7 @@ class CMainDialog : public fw::CDialog {
   void TryReconnect();
   void CheckLostWhileSending();
   // Reads one byte of the open port; gone is set when the read failed for a lost device.
-  readerlink::LineAssembler::ReadByte PortByteReader(bool& gone);
+  readerlink::LineAssembler::ReadByte PortByteReader(bool& gone, bool* failed = nullptr);
   // The receive side of a port watched for input (see MainDialogLink.cpp).
   void WatchPort();
   void UnwatchPort();

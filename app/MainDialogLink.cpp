@@ -223,11 +223,12 @@ void CMainDialog::SendKeyListBytes(const fw::WString& keys) {
     if (!WriteAll(&b, 1)) AppendLog(u"Commando not send \r\n");
 }
 
-readerlink::LineAssembler::ReadByte CMainDialog::PortByteReader(bool& gone) {
-  return [this, h = m_hComm, &gone](uint8_t& byte) {
+readerlink::LineAssembler::ReadByte CMainDialog::PortByteReader(bool& gone, bool* failed) {
+  return [this, h = m_hComm, &gone, failed](uint8_t& byte) {
     size_t got = 0;
     if (!m_services.serial.Read(h, &byte, 1, got)) {
       gone = IsDeviceGone();
+      if (failed) *failed = true;
       return readerlink::LineAssembler::ReadResult::Failed;
     }
     return got == 1 ? readerlink::LineAssembler::ReadResult::Byte : readerlink::LineAssembler::ReadResult::Empty;
@@ -306,12 +307,21 @@ void CMainDialog::UnwatchPort() {
 void CMainDialog::ReadPort() {
   if (m_hComm == 0 || m_heldLine) return;
   bool gone = false;
-  auto line = m_lineAssembler.Feed(PortByteReader(gone));
+  bool failed = false;
+  auto line = m_lineAssembler.Feed(PortByteReader(gone, &failed));
   if (gone) {
     OnReaderLost();
     return;
   }
-  if (line) PaceLine(std::move(*line));
+  if (line) {
+    PaceLine(std::move(*line));
+  } else if (failed && !m_bPortWatchPaused) {
+    // A port that reports ready but fails to read (an error other than its going away)
+    // would wake the loop without end; it is looked at again a tick period later.
+    Host().UnwatchFd(m_nWatchedFd);
+    m_bPortWatchPaused = true;
+    SetTimer(kLinePaceTimerId, kReceivePeriodMs);
+  }
   UpdateReceiveTick();
 }
 
@@ -335,13 +345,13 @@ void CMainDialog::HandOverLine(const std::string& line) {
 
 void CMainDialog::OnLinePaceTimer() {
   KillTimer(kLinePaceTimerId);
-  if (!m_heldLine) return;
-  const std::string line = std::move(*m_heldLine);
-  m_heldLine.reset();
   if (m_nWatchedFd >= 0 && m_bPortWatchPaused) {
     m_bPortWatchPaused = false;
     Host().WatchFd(m_nWatchedFd, [this] { ReadPort(); });
   }
+  if (!m_heldLine) return;
+  const std::string line = std::move(*m_heldLine);
+  m_heldLine.reset();
   HandOverLine(line);
   UpdateReceiveTick();
 }

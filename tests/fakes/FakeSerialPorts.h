@@ -52,6 +52,8 @@ class FakeSerialPorts : public ISerialPorts {
   Dcb LastState() const { return lastState_; }
   CommTimeouts LastTimeouts() const { return lastTimeouts_; }
   int readCalls = 0;
+  // A descriptor handed out as the open port's readiness descriptor (-1: none, polled).
+  int readinessFd = -1;
 
   // ISerialPorts
   CommHandle Open(const fw::WString& name) override;
@@ -63,6 +65,7 @@ class FakeSerialPorts : public ISerialPorts {
   bool Read(CommHandle h, uint8_t* buffer, size_t size, size_t& read) override;
   bool Write(CommHandle h, const uint8_t* data, size_t size, size_t& written) override;
   uint32_t GetLastError() const override { return lastError_; }
+  int ReadinessFd(CommHandle h) override { return Valid(h) ? readinessFd : -1; }
   fw::WString ErrorText(uint32_t error) const override;
 
  private:

@@ -149,4 +149,29 @@ TEST(PacingFallback, PortThatCannotBeWatchedIsPolledByTheTick) {
   EXPECT_EQ(r.Log(), "Reset Reader:\r\nX1Reset Reader:\r\nX2");
 }
 
+// A port that says it has input but fails every read with an error other than its going
+// away (a driver in trouble): it is looked at once per tick period, not at every turn of
+// the loop, and is read again as soon as it works.
+TEST(PacingFallback, PortThatFailsToReadDoesNotSpinTheLoop) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  UniqueFd readEnd(fds[0]);
+  UniqueFd writeEnd(fds[1]);
+  ASSERT_EQ(::write(writeEnd.Get(), "x", 1), 1);  // readable for good: the fake never reads it
+  testing_rig::Rig r;
+  r.serial.readinessFd = readEnd.Get();
+  r.Start();
+  r.ClearLog();
+  r.serial.failRead = true;
+  r.serial.readCalls = 0;
+  r.host.RunUntil([] { return false; }, 1000);
+  EXPECT_GE(r.serial.readCalls, 10);
+  EXPECT_LE(r.serial.readCalls, 2 * 1000 / static_cast<int>(CMainDialog::kReceivePeriodMs));
+  EXPECT_NE(r.dlg->m_hComm, 0u);  // not taken for a lost reader
+  r.serial.failRead = false;
+  r.Feed("X1\r");
+  r.host.RunUntil([&] { return !r.Log().empty(); }, 2 * CMainDialog::kReceivePeriodMs);
+  EXPECT_EQ(r.Log(), "Reset Reader:\r\nX1");
+}
+
 }  // namespace
