@@ -136,9 +136,13 @@ void PtyRelay::Flush(Clock::time_point now) {
     size_t sent = 0;
     while (sent < queue.size() && queue[sent].at <= now) {
       const char byte = queue[sent].byte;
+      // Taken before the write: the relay may lose the processor between the write and a
+      // clock read behind it while the program already works on the line, which made some
+      // latencies look shorter than the program's own fixed wait.
+      const Clock::time_point writtenFrom = Clock::now();
       if (::write(fd, &byte, 1) != 1) break;
       if (byte == '\r') {
-        lines.push_back({std::move(partial), Clock::now()});
+        lines.push_back({std::move(partial), writtenFrom});
         partial.clear();
       } else if (partial.size() < kMaxKeptLine) {
         partial.push_back(byte);
