@@ -1,10 +1,15 @@
 #include "events/MqttPublisher.h"
 
+#include <arpa/inet.h>
 #include <mosquitto.h>
+#include <netdb.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <mutex>
+#include <thread>
 
 namespace events {
 
@@ -20,7 +25,45 @@ void InitLibrary() {
   std::call_once(once, [] { mosquitto_lib_init(); });
 }
 
+bool IsNumericAddress(const std::string& host) {
+  in6_addr address{};
+  return ::inet_pton(AF_INET, host.c_str(), &address) == 1 || ::inet_pton(AF_INET6, host.c_str(), &address) == 1;
+}
+
 }  // namespace
+
+struct MqttPublisher::Lookup {
+  platform::UniqueFd done;  // an eventfd the thread signals when it has an answer
+  std::mutex mutex;
+  bool found = false;
+  std::string address;
+  std::string error;
+};
+
+bool MqttPublisher::SystemResolver(const std::string& host, std::string& address, std::string& error) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_ADDRCONFIG;
+  addrinfo* found = nullptr;
+  const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (rc != 0) {
+    error = ::gai_strerror(rc);
+    return false;
+  }
+  char text[INET6_ADDRSTRLEN] = {};
+  const void* raw = found->ai_family == AF_INET6
+                        ? static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(found->ai_addr)->sin6_addr)
+                        : static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr);
+  const bool ok = ::inet_ntop(found->ai_family, raw, text, sizeof text) != nullptr;
+  ::freeaddrinfo(found);
+  if (!ok) {
+    error = "no usable address";
+    return false;
+  }
+  address = text;
+  return true;
+}
 
 MqttPublisher::MqttPublisher(MqttUrl url, std::filesystem::path spoolPath, FdWatch loop,
                              std::function<void(const std::string&)> report,
@@ -32,6 +75,8 @@ MqttPublisher::MqttPublisher(MqttUrl url, std::filesystem::path spoolPath, FdWat
       warn_(std::move(warn)) {}
 
 MqttPublisher::~MqttPublisher() {
+  // A lookup still under way ends on its own and finds nobody to tell.
+  if (lookup_) loop_.unwatch(lookup_->done.Get());
   if (timer_) loop_.unwatch(timer_.Get());
   if (socket_ >= 0) loop_.unwatch(socket_);
   if (client_) mosquitto_destroy(client_);
@@ -124,10 +169,66 @@ void MqttPublisher::WatchSocket() {
 void MqttPublisher::TryConnect() {
   nextAttempt_ = std::chrono::steady_clock::now() + backoff_;
   backoff_ = std::min(backoff_ * 2, kMaxBackoff);
-  if (mosquitto_connect_async(client_, url_.host.c_str(), url_.port, kKeepAliveSeconds) != MOSQ_ERR_SUCCESS) return;
+  if (IsNumericAddress(url_.host)) {
+    ConnectTo(url_.host);
+  } else {
+    StartLookup();
+  }
+}
+
+void MqttPublisher::ConnectTo(const std::string& host) {
+  if (mosquitto_connect_async(client_, host.c_str(), url_.port, kKeepAliveSeconds) != MOSQ_ERR_SUCCESS) return;
   connecting_ = true;
   WatchSocket();
   Flush();
+}
+
+void MqttPublisher::StartLookup() {
+  auto lookup = std::make_shared<Lookup>();
+  lookup->done.Reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+  if (!lookup->done) return;  // tried again after the back-off
+  lookup_ = lookup;
+  loop_.watch(lookup->done.Get(), [this] { OnLookupDone(); });
+  std::thread([lookup, resolver = resolver_, host = url_.host] {
+    std::string address;
+    std::string error;
+    const bool found = resolver(host, address, error);
+    {
+      std::lock_guard lock(lookup->mutex);
+      lookup->found = found;
+      lookup->address = std::move(address);
+      lookup->error = std::move(error);
+    }
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(lookup->done.Get(), &one, sizeof one);
+  }).detach();
+}
+
+void MqttPublisher::OnLookupDone() {
+  const std::shared_ptr<Lookup> lookup = std::move(lookup_);
+  lookup_.reset();
+  if (!lookup) return;
+  loop_.unwatch(lookup->done.Get());
+  std::string address;
+  std::string error;
+  bool found = false;
+  {
+    std::lock_guard lock(lookup->mutex);
+    found = lookup->found;
+    address = lookup->address;
+    error = lookup->error;
+  }
+  if (!found) {
+    if (!notFoundSaid_) {
+      notFoundSaid_ = true;
+      report_("MQTT broker " + url_.host + " not found: " + error + "; reads are kept in the spool");
+    }
+    return;
+  }
+  notFoundSaid_ = false;
+  // With TLS the certificate is checked against the name, so the library is given the name
+  // (its own lookup follows one that has just succeeded); otherwise the address found.
+  ConnectTo(url_.tls ? url_.host : address);
 }
 
 void MqttPublisher::Lost() {
@@ -151,7 +252,7 @@ void MqttPublisher::Tick() {
     }
     return;
   }
-  if (std::chrono::steady_clock::now() >= nextAttempt_) TryConnect();
+  if (!lookup_ && std::chrono::steady_clock::now() >= nextAttempt_) TryConnect();
 }
 
 void MqttPublisher::OnConnect(mosquitto*, void* self, int rc) {

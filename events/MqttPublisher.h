@@ -5,7 +5,9 @@
 // leaves it only when the broker has acknowledged it, so a broker that is away, or a
 // restart, loses nothing; after a reconnect the unacknowledged ones are sent again (a
 // consumer drops the duplicates by seq). A retained <prefix>/status says "online", the
-// last will "offline". Reconnects back off from 1 s, doubling to 60 s.
+// last will "offline". Reconnects back off from 1 s, doubling to 60 s. A broker's name is
+// looked up on a thread of its own: the system resolver can take many seconds while DNS is
+// away, and the loop must go on reading tags meanwhile.
 
 #include <chrono>
 #include <cstdint>
@@ -56,6 +58,12 @@ class MqttPublisher final : public IEventOutput {
 
   bool Connected() const { return connected_; }
 
+  // Looks a host name up: true with a numeric address, else false with the reason. It runs
+  // on a thread of its own. The system's resolver unless another is set before Start.
+  using Resolver = std::function<bool(const std::string& host, std::string& address, std::string& error)>;
+  void SetResolver(Resolver resolver) { resolver_ = std::move(resolver); }
+  static bool SystemResolver(const std::string& host, std::string& address, std::string& error);
+
  private:
   static void OnConnect(mosquitto*, void* self, int rc);
   static void OnDisconnect(mosquitto*, void* self, int rc);
@@ -63,6 +71,9 @@ class MqttPublisher final : public IEventOutput {
 
   void Tick();
   void TryConnect();
+  void ConnectTo(const std::string& host);
+  void StartLookup();
+  void OnLookupDone();
   void Lost();
   void SendPending();
   void Flush();
@@ -83,6 +94,10 @@ class MqttPublisher final : public IEventOutput {
   std::chrono::milliseconds backoff_{kFirstBackoff};
   std::chrono::steady_clock::time_point nextAttempt_{};
   std::map<int, uint64_t> inFlight_;  // message id -> spool entry
+  Resolver resolver_ = &MqttPublisher::SystemResolver;
+  struct Lookup;
+  std::shared_ptr<Lookup> lookup_;  // the lookup under way, shared with its thread
+  bool notFoundSaid_ = false;
 };
 
 }  // namespace events

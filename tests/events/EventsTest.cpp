@@ -2,8 +2,13 @@
 // rotation, the spool that keeps events until the broker has them, the JSON line.
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <chrono>
+#include <future>
+#include <map>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -12,9 +17,11 @@
 #include <vector>
 
 #include "events/EventStream.h"
+#include "events/MqttPublisher.h"
 #include "events/MqttUrl.h"
 #include "events/Outputs.h"
 #include "events/Spool.h"
+#include "platform/linux/UniqueFd.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -178,6 +185,102 @@ TEST(EventStreamTest, FieldsAndASeqThatGrowsAcrossRuns) {
             "\"type\":\"ISO FDX-b\",\"code\":\"AB \xef\xbf\xbd\",\"n\":3}");
   EXPECT_NE(out.lines[2].find("\"seq\":3,"), std::string::npos) << out.lines[2];
   EXPECT_NE(out.lines[2].find("\"blocks\":5,\"ok\":true}"), std::string::npos) << out.lines[2];
+}
+
+// The program's message loop in small: the watched descriptors, polled until done().
+struct MiniLoop {
+  std::map<int, std::function<void()>> watched;
+  events::FdWatch Watch() {
+    return {[this](int fd, std::function<void()> cb) { watched[fd] = std::move(cb); },
+            [this](int fd) { watched.erase(fd); }};
+  }
+  bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() >= end) return false;
+      std::vector<pollfd> fds;
+      for (const auto& [fd, cb] : watched) fds.push_back({fd, POLLIN, 0});
+      ::poll(fds.data(), fds.size(), 10);
+      for (const pollfd& p : fds)
+        if ((p.revents & POLLIN) && watched.count(p.fd)) {
+          auto cb = watched[p.fd];
+          cb();
+        }
+    }
+    return true;
+  }
+};
+
+// Regression: the broker's name was looked up inside the message loop, so with DNS away the
+// program stopped reading tags for as long as the resolver waited. The lookup now runs on
+// its own thread; the loop goes on, a name not found is said once, and the address found is
+// the one connected to.
+TEST(MqttPublisherTest, TheBrokersNameIsLookedUpOffTheLoop) {
+  testing_rig::TempDir dir;
+  // A broker stand-in: a listening socket on a free localhost port.
+  platform::UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof at;
+  ASSERT_EQ(::bind(listener.Get(), reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  ASSERT_EQ(::listen(listener.Get(), 4), 0);
+  ASSERT_EQ(::getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&at), &size), 0);
+  std::string error;
+  const auto url = MqttUrl::Parse("mqtt://broker.example:" + std::to_string(ntohs(at.sin_port)) + "/pelmor", error);
+  ASSERT_TRUE(url) << error;
+
+  MiniLoop loop;
+  std::vector<std::string> reports;
+  events::MqttPublisher publisher(
+      *url, dir.Path() / "spool.jsonl", loop.Watch(), [&](const std::string& line) { reports.push_back(line); },
+      [](const std::string&, const events::Fields&) {});
+  // A resolver that waits until the test answers (at most 10 s, so a fault cannot hang it).
+  std::vector<std::string> asked;
+  std::mutex askedMutex;
+  std::promise<std::pair<bool, std::string>> first, second;
+  std::shared_future<std::pair<bool, std::string>> answers[] = {first.get_future().share(),
+                                                                second.get_future().share()};
+  std::atomic<int> calls{0};
+  publisher.SetResolver([&](const std::string& host, std::string& address, std::string& why) {
+    {
+      std::lock_guard lock(askedMutex);
+      asked.push_back(host);
+    }
+    auto& answer = answers[std::min(calls++, 1)];
+    if (answer.wait_for(std::chrono::seconds(10)) != std::future_status::ready) return false;
+    why = "Name or service not known";
+    address = answer.get().second;
+    return answer.get().first;
+  });
+
+  const auto before = std::chrono::steady_clock::now();
+  ASSERT_TRUE(publisher.Start(error)) << error;
+  publisher.Write("tag", "{\"seq\":1}");
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2)) << "the loop waited for the lookup";
+  ASSERT_TRUE(loop.RunUntil([&] { return calls.load() == 1; }, std::chrono::seconds(5)));
+  // While the name is being looked up the loop runs and no second lookup starts.
+  loop.RunUntil([] { return false; }, std::chrono::milliseconds(1500));
+  EXPECT_EQ(calls.load(), 1);
+
+  // Not found: said once, tried again after the back-off (1 s, then 2 s).
+  first.set_value({false, ""});
+  ASSERT_TRUE(loop.RunUntil([&] { return !reports.empty(); }, std::chrono::seconds(3)));
+  EXPECT_EQ(reports[0], "MQTT broker broker.example not found: Name or service not known; reads are kept in the spool");
+  ASSERT_TRUE(loop.RunUntil([&] { return calls.load() == 2; }, std::chrono::seconds(4)));
+  // Found: the address is the one connected to.
+  second.set_value({true, "127.0.0.1"});
+  int accepted = -1;
+  ASSERT_TRUE(loop.RunUntil(
+      [&] {
+        accepted = ::accept(listener.Get(), nullptr, nullptr);
+        return accepted >= 0;
+      },
+      std::chrono::seconds(3)));
+  ::close(accepted);
+  EXPECT_EQ(reports.size(), 1u);
+  std::lock_guard lock(askedMutex);
+  EXPECT_EQ(asked, (std::vector<std::string>{"broker.example", "broker.example"}));
 }
 
 }  // namespace
