@@ -3,12 +3,8 @@
 // typed into another client's window that has the focus, the orange key restoring the
 // program's window.
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -22,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/integration/Program.h"
+#include "tests/support/TempDir.h"
 #include "tests/xserver/Xvfb.h"
 // Xlib last: its macros clash with names in the headers above.
 #include "tests/xserver/XClient.h"
@@ -39,106 +37,6 @@ constexpr unsigned kF22Keycode = 200;
 // The emulator's tag, as the code is typed with "No space" and "cr" ticked.
 // Prefix keys A and B, the code without its blanks, the suffix key Tab, then Enter for "cr".
 constexpr const char* kTypedCode = "ab999000012345678\t\r";
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pelmor-wedge-XXXXXX").string();
-    if (::mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& Path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-// The program under test, its standard output and error collected for failure messages.
-class Program {
- public:
-  Program(const std::vector<std::string>& args, const std::string& display) {
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], STDOUT_FILENO);
-      ::dup2(out[1], STDERR_FILENO);
-      ::setenv("DISPLAY", display.c_str(), 1);
-      ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-      std::vector<std::string> all = args;
-      all.insert(all.begin(), PELMOR_BINARY);
-      std::vector<char*> argv;
-      for (auto& a : all) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(PELMOR_BINARY, argv.data());
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    out_ = out[0];
-  }
-  ~Program() {
-    if (out_ >= 0) ::close(out_);
-    if (pid_ > 0 && !exited_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  bool Started() const { return pid_ > 0; }
-
-  // Sends SIGTERM and waits for the end; the exit status, or -1 when it did not end in
-  // time.
-  int Terminate() {
-    ::kill(pid_, SIGTERM);
-    const int pidFd = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
-    const auto deadline = std::chrono::steady_clock::now() + kExitTimeout;
-    int result = -1;
-    for (;;) {
-      Collect();
-      int status = 0;
-      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-        exited_ = true;
-        Collect();
-        result = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        break;
-      }
-      const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0 || pidFd < 0) break;
-      pollfd p[2] = {{pidFd, POLLIN, 0}, {out_, POLLIN, 0}};
-      ::poll(p, out_ >= 0 ? 2 : 1, static_cast<int>(left.count()));
-    }
-    if (pidFd >= 0) ::close(pidFd);
-    return result;
-  }
-  // What the program wrote so far.
-  const std::string& Output() {
-    Collect();
-    return output_;
-  }
-
- private:
-  void Collect() {
-    while (out_ >= 0) {
-      pollfd p{out_, POLLIN, 0};
-      if (::poll(&p, 1, 0) <= 0) return;
-      char buf[4096];
-      const ssize_t n = ::read(out_, buf, sizeof buf);
-      if (n <= 0) {
-        ::close(out_);
-        out_ = -1;
-        return;
-      }
-      output_.append(buf, static_cast<size_t>(n));
-    }
-  }
-
-  pid_t pid_ = -1;
-  int out_ = -1;
-  bool exited_ = false;
-  std::string output_;
-};
 
 bool IsPelmorWindow(Display* d, Window w) {
   // The window may be gone by the time it is asked about.
@@ -187,8 +85,13 @@ class Wedge : public ::testing::Test {
     std::ofstream(dir.Path() / "Config.ini") << "NO_SPACE=1\r\nADD_CR=1\r\nADD_TAB=0\r\nPREFIX=1\r\nPREFIX:41:42\r\n"
                                                 "SUFFIX=1\r\nSUFFIX:09\r\nAUTOHIDE=1\r\n";
     args.insert(args.end(), {"--simulate", "--keys", "xtest", "--app-dir", dir.Path().string()});
-    program = std::make_unique<Program>(args, server.Name());
-    ASSERT_TRUE(program->Started());
+    const std::string display = server.Name();
+    program = std::make_unique<testing_program::Program>(args, [display] {
+      // Its error output goes with the rest, for the failure messages.
+      ::dup2(STDOUT_FILENO, STDERR_FILENO);
+      ::setenv("DISPLAY", display.c_str(), 1);
+      ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    });
 
     bool cameUp = false;
     bool hidden = false;
@@ -201,8 +104,19 @@ class Wedge : public ::testing::Test {
     ASSERT_TRUE(xtest::PumpUntil(
         client.Fd(), pump, [&] { return hidden; }, kStartTimeout))
         << "the program's window did not come up and hide; output:\n"
-        << program->Output();
+        << Said();
     client.onEvent = nullptr;
+  }
+
+  // What the program wrote so far.
+  std::string Said() {
+    program->Collect();
+    return program->Output();
+  }
+  // Sends SIGTERM and waits for the end: the exit status, or -1 when it did not end in time.
+  int Terminate() {
+    program->Signal(SIGTERM);
+    return program->Wait(static_cast<int>(kExitTimeout.count()));
   }
 
   // Waits until the focused window received text.
@@ -214,8 +128,8 @@ class Wedge : public ::testing::Test {
   xtest::Xvfb server;
   xtest::XClient client;
   Display* d = nullptr;
-  TempDir dir;
-  std::unique_ptr<Program> program;
+  testing_rig::TempDir dir;
+  std::unique_ptr<testing_program::Program> program;
   std::function<void()> pump = [this] { client.Pump(); };
 };
 
@@ -231,7 +145,7 @@ TEST_F(Wedge, TheHiddenProgramTypesTheTagIntoTheFocusedWindow) {
   client.FakeKey(kF24Keycode, Press::Down);
   EXPECT_TRUE(xtest::PumpUntil(client.Fd(), pump, [&] { return client.Text().find('\r') != std::string::npos; }))
       << "typed: " << client.Text() << "\noutput:\n"
-      << program->Output();
+      << Said();
   EXPECT_EQ(client.Text(), kTypedCode);
   // The program hides its window again after the read.
   EXPECT_TRUE(xtest::PumpUntil(client.Fd(), pump, [&] { return !PelmorShown(d); }));
@@ -244,7 +158,7 @@ TEST_F(Wedge, TheHiddenProgramTypesTheTagIntoTheFocusedWindow) {
       << "the orange key did not restore the window";
   EXPECT_EQ(client.Text(), kTypedCode) << "keys typed after the code";
 
-  EXPECT_EQ(program->Terminate(), 0) << program->Output();
+  EXPECT_EQ(Terminate(), 0) << Said();
 }
 
 // With a key delay, no two key events reach the window closer than the delay (by the
@@ -258,12 +172,12 @@ TEST_F(Wedge, KeyDelaySpacesEveryKeyEventAndCodesFollowEachOtherWhole) {
   // held until the second code is there: releasing it switches the reader off.
   client.FakeKey(kF24Keycode, Press::Down);
   ASSERT_TRUE(xtest::PumpUntil(client.Fd(), pump, [&] { return !client.Text().empty(); })) << "nothing typed; output:\n"
-                                                                                           << program->Output();
+                                                                                           << Said();
   client.FakeKey(kF24Keycode, Press::Up);
   client.FakeKey(kF24Keycode, Press::Down);
   const std::string both = std::string(kTypedCode) + kTypedCode;
   // About 80 key events, each 30 ms or more apart.
-  EXPECT_TRUE(Received(both, milliseconds{20000})) << "typed: " << client.Text() << "\noutput:\n" << program->Output();
+  EXPECT_TRUE(Received(both, milliseconds{20000})) << "typed: " << client.Text() << "\noutput:\n" << Said();
   client.FakeKey(kF24Keycode, Press::Up);
 
   // The scan button's release reaches the focus window: the program's grab ends at its press.
@@ -283,7 +197,7 @@ TEST_F(Wedge, KeyDelaySpacesEveryKeyEventAndCodesFollowEachOtherWhole) {
   }
   EXPECT_GE(shortest, kDelayMs) << "gaps (ms): " << gaps;
 
-  EXPECT_EQ(program->Terminate(), 0) << program->Output();
+  EXPECT_EQ(Terminate(), 0) << Said();
 }
 
 }  // namespace
