@@ -206,29 +206,20 @@ void MqttPublisher::StartLookup() {
 
 void MqttPublisher::OnLookupDone() {
   const std::shared_ptr<Lookup> lookup = std::move(lookup_);
-  lookup_.reset();
   if (!lookup) return;
   loop_.unwatch(lookup->done.Get());
-  std::string address;
-  std::string error;
-  bool found = false;
-  {
-    std::lock_guard lock(lookup->mutex);
-    found = lookup->found;
-    address = lookup->address;
-    error = lookup->error;
-  }
-  if (!found) {
+  std::lock_guard lock(lookup->mutex);
+  if (!lookup->found) {
     if (!notFoundSaid_) {
       notFoundSaid_ = true;
-      report_("MQTT broker " + url_.host + " not found: " + error + "; reads are kept in the spool");
+      report_("MQTT broker " + url_.host + " not found: " + lookup->error + "; reads are kept in the spool");
     }
     return;
   }
   notFoundSaid_ = false;
   // With TLS the certificate is checked against the name, so the library is given the name
   // (its own lookup follows one that has just succeeded); otherwise the address found.
-  ConnectTo(url_.tls ? url_.host : address);
+  ConnectTo(url_.tls ? url_.host : lookup->address);
 }
 
 void MqttPublisher::Lost() {

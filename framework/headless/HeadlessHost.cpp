@@ -341,7 +341,7 @@ bool HeadlessWindow::ChooseMenuItem(int id, const WString& text) {
 }
 
 WString HeadlessWindow::AskSaveFileName(const WString& caption, const WString&) {
-  for (IHeadlessWatcher* watcher : std::vector(host_.watchers_)) watcher->OnFileChooser(caption);
+  host_.TellWatchers([&](IHeadlessWatcher& w) { w.OnFileChooser(caption); });
   if (host_.fileNames_.empty()) return {};
   WString path = std::move(host_.fileNames_.front());
   host_.fileNames_.pop_front();
@@ -391,7 +391,7 @@ HeadlessWindow* HeadlessHost::FindWindow(int templateId) const {
 uint64_t HeadlessHost::NowMs() const { return clock_ == ClockKind::Virtual ? virtualNow_ : SteadyMs() - realStart_; }
 
 void HeadlessHost::Sleep(unsigned ms) {
-  for (IHeadlessWatcher* watcher : std::vector(watchers_)) watcher->OnSleep(ms);
+  TellWatchers([ms](IHeadlessWatcher& w) { w.OnSleep(ms); });
   sleptMs_ += ms;
   if (clock_ == ClockKind::Virtual) {
     virtualNow_ += ms;
@@ -535,7 +535,7 @@ int HeadlessHost::AnswerBox(MessageBoxRecord record) {
   if (yesNo && answer != IDYES && answer != IDNO) answer = IDNO;
   if (!yesNo) answer = IDOK;
   record.answer = answer;
-  for (IHeadlessWatcher* watcher : std::vector(watchers_)) watcher->OnMessageBox(record);
+  TellWatchers([&](IHeadlessWatcher& w) { w.OnMessageBox(record); });
   return answer;
 }
 

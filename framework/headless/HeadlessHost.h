@@ -189,6 +189,11 @@ class HeadlessHost : public IHost {
   // chooser, until it is removed.
   void AddWatcher(IHeadlessWatcher* watcher) { watchers_.push_back(watcher); }
   void RemoveWatcher(IHeadlessWatcher* watcher);
+  // Calls tell(watcher) for each watcher; a watcher may remove itself meanwhile.
+  template <typename Tell>
+  void TellWatchers(Tell tell) {
+    for (IHeadlessWatcher* watcher : std::vector(watchers_)) tell(*watcher);
+  }
   // Ends the running modal loop (the "quit" command, a signal).
   void Quit();
   bool QuitRequested() const { return quit_; }
